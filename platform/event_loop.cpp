@@ -1,0 +1,288 @@
+#include "platform/event_loop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+namespace keep::platform {
+namespace {
+
+// Run() re-reads the clock at least this often, so a very distant timer never overflows the wait and
+// a clock that jumps is noticed.
+constexpr int64_t kMaxWaitMs = 60'000;
+
+// Due times saturate, so a caller may pass a huge interval to mean "practically never".
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<int64_t>::max() : sum;
+}
+
+// Milliseconds from `now` until `due`, 0 when overdue.
+int64_t MsUntil(int64_t due, int64_t now) {
+  int64_t diff = 0;
+  if (__builtin_sub_overflow(due, now, &diff)) return due > now ? std::numeric_limits<int64_t>::max() : 0;
+  return std::max<int64_t>(diff, 0);
+}
+
+struct TimerEntry {
+  int64_t due_ms = 0;
+  int64_t interval_ms = 0;
+  bool repeating = false;
+  // Shared so a callback that cancels its own timer does not destroy itself mid-call.
+  std::shared_ptr<EventLoop::Task> callback;
+  // The pass in which the timer last fired; it does not fire twice in one pass.
+  uint64_t fired_pass = 0;
+};
+
+// Ordering key: due time, then id, and ids grow with creation, so simultaneous timers keep the order
+// in which they were added.
+using TimerKey = std::pair<int64_t, EventLoop::TimerId>;
+
+}  // namespace
+
+struct EventLoop::Impl {
+  explicit Impl(const MonotonicClock& c) : clock(c), owner(std::this_thread::get_id()) {}
+
+  void CheckLoopThread(const char* call) const {
+    if (std::this_thread::get_id() != owner) {
+      std::fprintf(stderr, "EventLoop::%s called from a thread other than the loop thread\n", call);
+      std::abort();
+    }
+  }
+
+  bool StopRequested() const {
+    std::lock_guard lock(mutex);
+    return stop_requested;
+  }
+
+  // Runs the tasks queued at the time of the call, so a task that posts another cannot starve the
+  // timers. Tasks left over when Stop() interrupts go back to the head of the queue.
+  size_t RunTaskBatch() {
+    std::deque<Task> batch;
+    {
+      std::lock_guard lock(mutex);
+      if (stop_requested) return 0;
+      batch.swap(tasks);
+    }
+    size_t ran = 0;
+    while (!batch.empty()) {
+      Task task = std::move(batch.front());
+      batch.pop_front();
+      if (task) task();
+      ++ran;
+      if (StopRequested()) {
+        std::lock_guard lock(mutex);
+        for (auto it = batch.rbegin(); it != batch.rend(); ++it) tasks.push_front(std::move(*it));
+        break;
+      }
+    }
+    return ran;
+  }
+
+  // The first timer due at `now` that has not fired in this pass, or timers.end().
+  std::map<TimerId, TimerEntry>::iterator NextDue(int64_t now) {
+    for (const TimerKey& key : queue) {
+      if (key.first > now) break;
+      auto it = timers.find(key.second);
+      if (it->second.fired_pass != pass) return it;
+    }
+    return timers.end();
+  }
+
+  // Fires one due timer; false when none is due.
+  bool FireOneTimer() {
+    const int64_t now = clock.NowMs();
+    auto it = NextDue(now);
+    if (it == timers.end()) return false;
+    TimerEntry& entry = it->second;
+    std::shared_ptr<Task> callback = entry.callback;
+    queue.erase({entry.due_ms, it->first});
+    if (entry.repeating) {
+      // Keep the phase; when the loop was late, skip to the first tick after now rather than
+      // catching up with a burst of ticks.
+      int64_t next = SaturatingAdd(entry.due_ms, entry.interval_ms);
+      if (entry.interval_ms == 0) {
+        next = now;
+      } else if (next <= now) {
+        next = SaturatingAdd(now, entry.interval_ms - (now - entry.due_ms) % entry.interval_ms);
+      }
+      entry.due_ms = next;
+      entry.fired_pass = pass;
+      queue.insert({next, it->first});
+    } else {
+      timers.erase(it);
+    }
+    if (*callback) (*callback)();
+    return true;
+  }
+
+  size_t RunDueTimers() {
+    size_t ran = 0;
+    while (!StopRequested() && FireOneTimer()) ++ran;
+    return ran;
+  }
+
+  const MonotonicClock& clock;
+  const std::thread::id owner;
+
+  // Shared with other threads.
+  mutable std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<Task> tasks;
+  bool stop_requested = false;
+
+  // Loop thread only.
+  std::map<TimerId, TimerEntry> timers;
+  std::set<TimerKey> queue;
+  TimerId next_id = 1;
+  uint64_t pass = 0;
+};
+
+EventLoop::EventLoop(const MonotonicClock& clock) : impl_(std::make_unique<Impl>(clock)) {}
+
+EventLoop::~EventLoop() = default;
+
+void EventLoop::Post(Task task) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->tasks.push_back(std::move(task));
+  }
+  impl_->wake.notify_one();
+}
+
+EventLoop::TimerId EventLoop::AddTimer(int64_t interval_ms, bool repeating, Task callback) {
+  impl_->CheckLoopThread("AddTimer");
+  interval_ms = std::max<int64_t>(interval_ms, 0);
+  const TimerId id = impl_->next_id++;
+  TimerEntry entry;
+  entry.due_ms = SaturatingAdd(impl_->clock.NowMs(), interval_ms);
+  entry.interval_ms = interval_ms;
+  entry.repeating = repeating;
+  entry.callback = std::make_shared<Task>(std::move(callback));
+  impl_->queue.insert({entry.due_ms, id});
+  impl_->timers.emplace(id, std::move(entry));
+  return id;
+}
+
+void EventLoop::CancelTimer(TimerId id) {
+  impl_->CheckLoopThread("CancelTimer");
+  auto it = impl_->timers.find(id);
+  if (it == impl_->timers.end()) return;
+  impl_->queue.erase({it->second.due_ms, id});
+  impl_->timers.erase(it);
+}
+
+bool EventLoop::HasTimer(TimerId id) const {
+  impl_->CheckLoopThread("HasTimer");
+  return impl_->timers.count(id) != 0;
+}
+
+void EventLoop::Run() {
+  impl_->CheckLoopThread("Run");
+  while (!impl_->StopRequested()) {
+    // One pass per turn: a zero-interval timer fires once a turn, between batches of tasks.
+    ++impl_->pass;
+    impl_->RunTaskBatch();
+    impl_->RunDueTimers();
+
+    std::unique_lock lock(impl_->mutex);
+    if (impl_->stop_requested || !impl_->tasks.empty()) continue;
+    int64_t wait_ms = -1;
+    if (!impl_->queue.empty()) {
+      wait_ms = std::min(MsUntil(impl_->queue.begin()->first, impl_->clock.NowMs()), kMaxWaitMs);
+    }
+    auto woken = [this] { return impl_->stop_requested || !impl_->tasks.empty(); };
+    if (wait_ms < 0) {
+      impl_->wake.wait(lock, woken);
+    } else if (wait_ms > 0) {
+      impl_->wake.wait_for(lock, std::chrono::milliseconds(wait_ms), woken);
+    }
+  }
+}
+
+void EventLoop::Stop() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stop_requested = true;
+  }
+  impl_->wake.notify_all();
+}
+
+bool EventLoop::Stopped() const { return impl_->StopRequested(); }
+
+size_t EventLoop::RunDue() {
+  impl_->CheckLoopThread("RunDue");
+  ++impl_->pass;
+  size_t total = 0;
+  for (;;) {
+    const size_t ran = impl_->RunTaskBatch() + impl_->RunDueTimers();
+    if (ran == 0) break;
+    total += ran;
+  }
+  return total;
+}
+
+int64_t EventLoop::MsUntilNextWork() const {
+  impl_->CheckLoopThread("MsUntilNextWork");
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->tasks.empty()) return 0;
+  }
+  if (impl_->queue.empty()) return -1;
+  return MsUntil(impl_->queue.begin()->first, impl_->clock.NowMs());
+}
+
+bool EventLoop::IsInLoopThread() const { return std::this_thread::get_id() == impl_->owner; }
+
+Timer::Timer(EventLoop& loop) : loop_(loop) {}
+
+Timer::~Timer() { Disarm(); }
+
+void Timer::SetInterval(int64_t ms) {
+  if (ms == interval_ms_) return;
+  interval_ms_ = ms;
+  if (enabled_) {
+    Disarm();
+    Arm();
+  }
+}
+
+void Timer::SetOnTimer(EventLoop::Task tick) { tick_ = std::move(tick); }
+
+void Timer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (enabled) {
+    Arm();
+  } else {
+    Disarm();
+  }
+}
+
+void Timer::Arm() {
+  if (interval_ms_ <= 0) return;
+  id_ = loop_.AddTimer(interval_ms_, true, [this] { Fire(); });
+}
+
+void Timer::Disarm() {
+  if (id_ == 0) return;
+  loop_.CancelTimer(id_);
+  id_ = 0;
+}
+
+void Timer::Fire() {
+  // A copy, so the handler may replace itself or destroy this Timer while it runs.
+  EventLoop::Task tick = tick_;
+  if (tick) tick();
+}
+
+}  // namespace keep::platform

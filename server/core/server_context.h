@@ -1,0 +1,43 @@
+// The one object that owns the server's records and the objects the start sequence creates.
+// There are no globals: a test can build several contexts in one process. Main loop only.
+#pragma once
+
+#include <string>
+
+#include "common/format_settings.h"
+#include "server/core/server_environment.h"
+#include "server/core/setup_data.h"
+#include "server/services/server_data.h"
+
+namespace keep::server {
+
+// How the process was started (command-line switches).
+struct ServerOptions {
+  bool Debug = false;        // keep a traffic log of the UPS link
+  bool ServiceMode = false;  // started by the service host
+};
+
+struct ServerContext {
+  ServerContext(const ServerEnvironment& environment, const ServerOptions& options)
+      : env(environment), Debug(options.Debug), ServiceMode(options.ServiceMode) {}
+  ServerContext(const ServerContext&) = delete;
+  ServerContext& operator=(const ServerContext&) = delete;
+
+  ServerEnvironment env;
+  bool Debug = false;
+  bool ServiceMode = false;
+  bool IsNT = false;
+  bool IsVistaOrLater = false;
+
+  TFormatSettings Format;
+  TSetupData Setup;
+  TServerData Server;
+  // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
+  std::string SchedulerPrefix;
+
+  // Lifecycle bookkeeping so the stop sequence runs once, whoever asks for it first.
+  bool StartSequenceRan = false;
+  bool StopSequenceRan = false;
+};
+
+}  // namespace keep::server

@@ -1,0 +1,33 @@
+// What the operating system lends the server. The program entry fills it with the real services;
+// tests fill it with fakes (a manual clock, an in-memory registry, a recording program starter).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/event_loop.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace keep::server {
+
+// Starts a program with an argument text; false when it could not be started.
+using ProgramStarter =
+    std::function<bool(const std::string& program, std::string_view arguments, const platform::StartOptions&)>;
+
+// Non-owning: everything here must outlive the server context.
+struct ServerEnvironment {
+  platform::EventLoop& loop;
+  const platform::MonotonicClock& monotonic;
+  const platform::WallClock& wall;
+  platform::Registry& registry;
+  platform::Dialogs& dialogs;
+  ProgramStarter start_program;
+  // Where start-up errors are echoed for whoever watches the process (standard error in keepd).
+  std::function<void(std::string_view)> echo_error;
+};
+
+}  // namespace keep::server

@@ -1,0 +1,110 @@
+#include "server/core/server_process.h"
+
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/event_loop.h"
+#include "platform/instance_lock.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/signals.h"
+#include "server/core/command_switches.h"
+#include "server/core/host_integration.h"
+#include "server/core/server_context.h"
+#include "server/core/server_lifecycle.h"
+#include "server/services/language.h"
+
+namespace keep::server {
+namespace {
+
+// The stop question is asked on a thread of its own so the loop keeps serving while a person
+// thinks; the answer comes back as a task. The loop pointer is cleared before the loop goes away,
+// after which a late answer is dropped.
+struct QuestionMailbox {
+  std::mutex mutex;
+  platform::EventLoop* loop = nullptr;
+  bool asking = false;
+};
+
+void StopServer(ServerContext& context) {
+  StopSequence(context);
+  context.env.loop.Stop();
+}
+
+void AskToStop(ServerContext& context, const std::shared_ptr<platform::Dialogs>& dialogs,
+               const std::shared_ptr<QuestionMailbox>& mailbox) {
+  {
+    std::lock_guard<std::mutex> lock(mailbox->mutex);
+    if (mailbox->asking) return;
+    mailbox->asking = true;
+  }
+  const std::string question = LanguageText(context.Setup, "KEEPD", "StopServerQuest");
+  std::thread([dialogs, mailbox, question, &context] {
+    const bool yes = dialogs->AskYesNo(kMessageCaption, question);
+    std::lock_guard<std::mutex> lock(mailbox->mutex);
+    mailbox->asking = false;
+    if (yes && mailbox->loop != nullptr) mailbox->loop->Post([&context] { StopServer(context); });
+  }).detach();
+}
+
+}  // namespace
+
+int RunServerProcess(const std::vector<std::string>& parameters) {
+  const ServerOptions options = ParseSwitches(parameters);
+  std::shared_ptr<platform::Dialogs> dialogs = platform::Dialogs::CreateSystem();
+
+  std::unique_ptr<platform::InstanceLock> instance;
+  std::string lock_error;
+  const auto lock_result = platform::InstanceLock::Acquire(platform::Registry::SystemStoreFolder(),
+                                                           kInstanceLockName, &instance, &lock_error);
+  if (lock_result != platform::InstanceLock::Result::kAcquired) {
+    dialogs->ShowMessageBox(kMessageCaption, kAlreadyRunningText, platform::kMbIconError + platform::kMbTaskModal);
+    if (lock_result == platform::InstanceLock::Result::kError) std::cerr << lock_error << '\n';
+    return 1;
+  }
+
+  std::unique_ptr<platform::MonotonicClock> monotonic = platform::MonotonicClock::CreateReal();
+  std::unique_ptr<platform::WallClock> wall = platform::WallClock::CreateReal();
+  platform::EventLoop loop(*monotonic);
+  std::unique_ptr<platform::Registry> registry = platform::Registry::CreateSystem();
+
+  ServerEnvironment environment{loop,
+                                *monotonic,
+                                *wall,
+                                *registry,
+                                *dialogs,
+                                &platform::StartProgram,
+                                [](std::string_view text) { std::cerr << text << std::endl; }};
+  ServerContext context(environment, options);
+
+  auto mailbox = std::make_shared<QuestionMailbox>();
+  mailbox->loop = &loop;
+  // Installed before any other thread starts, so the signals reach only the watcher.
+  std::unique_ptr<platform::StopSignals> signals = platform::StopSignals::Install(
+      loop, [&context] { StopServer(context); },
+      [&context, dialogs, mailbox] {
+        if (!context.ServiceMode && platform::StopSignals::InteractiveTerminal()) {
+          AskToStop(context, dialogs, mailbox);
+        } else {
+          StopServer(context);
+        }
+      });
+
+  int status = 1;
+  if (StartSequence(context)) {
+    loop.Run();
+    status = 0;
+  }
+  StopSequence(context);
+  {
+    std::lock_guard<std::mutex> lock(mailbox->mutex);
+    mailbox->loop = nullptr;
+  }
+  return status;
+}
+
+}  // namespace keep::server

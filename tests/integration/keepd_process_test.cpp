@@ -1,0 +1,113 @@
+// keepd as a real process on an installation and hive of its own.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/child_process.h"
+#include "tests/support/install_tree.h"
+
+namespace keep::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kLimit{10000};
+
+class KeepdProcess : public ::testing::Test {
+ protected:
+  std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments = {}) {
+    return std::make_unique<ChildProcess>(BuiltProgram("keepd"), arguments, tree_.Environment(), tree_.Folder());
+  }
+  // The server has run its start sequence once the session line is in its log.
+  bool WaitForSessionStart() {
+    return WaitUntil([&] { return tree_.LogText().find("Powerkeep server started") != std::string::npos; }, kLimit);
+  }
+
+  InstallTree tree_;
+};
+
+TEST_F(KeepdProcess, SecondInstanceIsRefusedWhileTheFirstRunsOn) {
+  auto first = Start();
+  ASSERT_TRUE(first->Started());
+  ASSERT_TRUE(WaitForSessionStart());
+
+  auto second = Start();
+  const auto second_status = second->WaitForExit(kLimit);
+  ASSERT_TRUE(second_status.has_value());
+  EXPECT_NE(0, *second_status);
+  EXPECT_NE(std::string::npos, second->StandardError().find("Powerkeep already running !"));
+
+  EXPECT_TRUE(first->Running());
+  first->Signal(SIGTERM);
+  EXPECT_EQ(std::optional<int>(0), first->WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, TerminateSignalEndsWithStatusZero) {
+  auto server = Start({"/debug", "/Srv", "-ignored"});
+  ASSERT_TRUE(WaitForSessionStart());
+  server->Signal(SIGTERM);
+  EXPECT_EQ(std::optional<int>(0), server->WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, InterruptWithoutTerminalStopsAtOnce) {
+  auto server = Start();
+  ASSERT_TRUE(WaitForSessionStart());
+  server->Signal(SIGINT);
+  EXPECT_EQ(std::optional<int>(0), server->WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, InstanceLockIsFreedWhenTheServerEnds) {
+  auto first = Start();
+  ASSERT_TRUE(WaitForSessionStart());
+  first->Signal(SIGTERM);
+  ASSERT_EQ(std::optional<int>(0), first->WaitForExit(kLimit));
+
+  auto second = Start();
+  const auto sessions = [&] {
+    const std::string log = tree_.LogText();
+    size_t count = 0;
+    for (size_t at = log.find("Powerkeep server started"); at != std::string::npos;
+         at = log.find("Powerkeep server started", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return sessions() == 2; }, kLimit));
+  EXPECT_TRUE(second->Running());
+  EXPECT_EQ(std::string::npos, second->StandardError().find("already running"));
+  second->Signal(SIGTERM);
+  EXPECT_EQ(std::optional<int>(0), second->WaitForExit(kLimit));
+}
+
+class KeepdInvalidSetup : public KeepdProcess {
+ protected:
+  void ExpectInvalidSetupExit() {
+    auto server = Start();
+    const auto status = server->WaitForExit(kLimit);
+    ASSERT_TRUE(status.has_value()) << "keepd kept running on an invalid setup";
+    EXPECT_EQ(1, *status);
+    EXPECT_NE(std::string::npos,
+              server->StandardError().find("Invalid setup.\r\n Pls. uninstall and then install this software again."));
+  }
+};
+
+TEST_F(KeepdInvalidSetup, MissingInstallPathEndsWithoutRunning) {
+  tree_.WriteHive("", "english.lng");
+  ExpectInvalidSetupExit();
+}
+
+TEST_F(KeepdInvalidSetup, MissingLanguageFileEndsWithoutRunning) {
+  tree_.WriteHive(tree_.InstallPath(), "klingon.lng");
+  ExpectInvalidSetupExit();
+  // The installation folder is known, so the failure is logged; the session never started.
+  EXPECT_NE(std::string::npos, tree_.LogText().find("  - Invalid setup.\r\n Pls. uninstall"));
+  EXPECT_EQ(std::string::npos, tree_.LogText().find("Powerkeep server started"));
+}
+
+TEST_F(KeepdInvalidSetup, MissingHiveFileIsAnInvalidSetup) {
+  std::filesystem::remove(tree_.HivePath());
+  ExpectInvalidSetupExit();
+}
+
+}  // namespace
+}  // namespace keep::test

@@ -1,0 +1,113 @@
+// A writer killed at a random moment must leave a hive that is either the old or the new file.
+// This is the one test that needs real time: the kill has to land while a write is under way.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "platform/hive_format.h"
+#include "platform/hive_registry.h"
+
+namespace keep::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kKey = "Software\\Corvane\\Voltrena\\Powerkeep";
+constexpr int kRounds = 100;
+
+// Grows and shrinks with the counter, and says which counter it belongs to, so a value cut short
+// or paired with the wrong counter is seen.
+std::string BlobFor(uint32_t counter) {
+  const std::string unit = "#" + std::to_string(counter) + "\\\"|";
+  std::string blob;
+  const std::size_t repeats = (counter * 7919u) % 4000u;
+  for (std::size_t i = 0; i < repeats; ++i) blob += unit;
+  return blob;
+}
+
+[[noreturn]] void KeepWriting(const std::string& hive, uint32_t first) {
+  auto registry = OpenHiveFile(hive);
+  // Bounded, in case the parent dies before it can kill this process.
+  for (uint32_t counter = first; counter < first + 100000; ++counter) {
+    if (!registry->WriteString(kKey, "Blob", BlobFor(counter))) ::_exit(2);
+    if (!registry->WriteDword(kKey, "Counter", counter)) ::_exit(3);
+  }
+  ::_exit(0);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class HiveCrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "hive-crash-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  fs::path folder_;
+};
+
+TEST_F(HiveCrashTest, AWriterKilledAtAnyMomentLeavesACompleteHive) {
+  const std::string hive = (folder_ / "registry.reg").string();
+  auto registry = OpenHiveFile(hive);
+  ASSERT_TRUE(registry->WriteString(kKey, "Blob", BlobFor(0)));
+  ASSERT_TRUE(registry->WriteDword(kKey, "Counter", 0));
+  ASSERT_TRUE(registry->WriteString("Software\\Corvane\\Voltrena\\Globals", "InstallPath", "/opt/voltrena/"));
+
+  std::mt19937 random(4711);
+  uint32_t last = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) KeepWriting(hive, last + 1);
+    const timespec delay{0, static_cast<long>(1000000 + random() % 9000000)};  // 1 to 10 ms
+    ::nanosleep(&delay, nullptr);
+    ::kill(writer, SIGKILL);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself with " << WEXITSTATUS(status);
+
+    const HiveParseResult parsed = ParseHive(ReadFile(hive));
+    ASSERT_EQ(parsed.damaged_lines, 0u) << "round " << round;
+    const HiveKey* key = parsed.document.FindKey(kHiveLocalMachine, kKey);
+    ASSERT_NE(key, nullptr);
+    const HiveValue* counter = key->FindValue("Counter");
+    const HiveValue* blob = key->FindValue("Blob");
+    ASSERT_NE(counter, nullptr);
+    ASSERT_NE(blob, nullptr);
+    ASSERT_GE(counter->dword, last) << "round " << round;
+    // The blob is written first, so it is the counter's own or the next one's.
+    ASSERT_TRUE(blob->text == BlobFor(counter->dword) || blob->text == BlobFor(counter->dword + 1))
+        << "round " << round << ", counter " << counter->dword;
+    ASSERT_NE(parsed.document.FindKey(kHiveLocalMachine, "Software\\Corvane\\Voltrena\\Globals"), nullptr);
+    last = counter->dword;
+  }
+  EXPECT_GT(last, 0u) << "no write ever completed, so nothing was tested";
+
+  // The next write clears what the killed writers left behind.
+  ASSERT_TRUE(registry->WriteDword(kKey, "Counter", last + 1));
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder_)) ++files;
+  EXPECT_EQ(files, 2u);  // the hive and its lock file
+}
+
+}  // namespace
+}  // namespace keep::platform

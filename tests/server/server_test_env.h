@@ -1,0 +1,70 @@
+// A server context on fakes: manual clocks, an in-memory registry, recorded programs and boxes,
+// and an installation folder of its own with a language file the test writes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "server/core/server_context.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/temp_dir.h"
+
+namespace keep::test {
+
+inline constexpr char kGlobalsKey[] = "Software\\Corvane\\Voltrena\\Globals";
+inline constexpr char kServerKey[] = "Software\\Corvane\\Voltrena\\Powerkeep";
+
+class ServerTestEnv {
+ public:
+  explicit ServerTestEnv(server::ServerOptions options = {})
+      : clock_(*DateTime::FromCivil({2026, 12, 8, 14, 30, 5, 0})),
+        loop_(clock_),
+        environment_{loop_,
+                     clock_,
+                     clock_,
+                     registry_,
+                     dialogs_,
+                     [this](const std::string& p, std::string_view a, const platform::StartOptions& o) {
+                       return starter_.Start(p, a, o);
+                     },
+                     [this](std::string_view text) { echoed_.emplace_back(text); }},
+        context_(environment_, options) {
+    install_ = temp_.path().string() + "/";
+    std::filesystem::create_directories(temp_.path() / "languages");
+    std::filesystem::create_directories(temp_.path() / "data");
+  }
+
+  // Points the registry at this installation and writes its language file.
+  void Install(const std::string& language_text) {
+    WriteFileText(install_ + "languages/test.lng", language_text);
+    registry_.SetString(kGlobalsKey, "InstallPath", install_);
+    registry_.SetString(kGlobalsKey, "LanguageFile", "test.lng");
+  }
+
+  std::string LogText() const { return ReadFileText(install_ + "data/ups_log.txt"); }
+
+  platform::ManualClock& clock() { return clock_; }
+  FakeRegistry& registry() { return registry_; }
+  FakeDialogs& dialogs() { return dialogs_; }
+  RecordingStarter& starter() { return starter_; }
+  const std::vector<std::string>& echoed() const { return echoed_; }
+  server::ServerContext& context() { return context_; }
+  const std::string& install() const { return install_; }
+
+ private:
+  TempDir temp_;
+  std::string install_;
+  platform::ManualClock clock_;
+  platform::EventLoop loop_;
+  FakeRegistry registry_;
+  FakeDialogs dialogs_;
+  RecordingStarter starter_;
+  std::vector<std::string> echoed_;
+  server::ServerEnvironment environment_;
+  server::ServerContext context_;
+};
+
+}  // namespace keep::test
