@@ -22,8 +22,8 @@ int main() {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double mib = static_cast<double>(size) * rounds / (1024.0 * 1024.0);
-    std::printf("scramble+unscramble %6zu bytes: %8.1f MiB/s  (%d rounds, checksum %zu)\n", size, mib / seconds,
-                rounds, checksum);
+    std::printf("scramble+unscramble %6zu bytes: %8.1f MiB/s  (%d rounds, checksum %zu)\n", size, mib / seconds, rounds,
+                checksum);
   }
   return 0;
 }

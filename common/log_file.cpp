@@ -29,8 +29,8 @@ int32_t FileSizeOf(const std::string& file_name) {
 }
 
 bool AppendLogLine(const std::string& file_name, std::string_view header, char separator,
-                   const TFormatSettings& settings, bool separator_form, int64_t max_size,
-                   std::string_view text, DateTime now) {
+                   const TFormatSettings& settings, bool separator_form, int64_t max_size, std::string_view text,
+                   DateTime now) {
   const std::string date = FormatShortDate(settings, now);
   const std::string time = FormatLongTime(settings, now);
   std::string line;

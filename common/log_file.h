@@ -22,7 +22,7 @@ int32_t FileSizeOf(const std::string& file_name);
 // `header` (when not empty) as its first line before the line is written. Returns false, having
 // written nothing or only part, when the file cannot be sized, opened or written; never throws.
 bool AppendLogLine(const std::string& file_name, std::string_view header, char separator,
-                   const TFormatSettings& settings, bool separator_form, int64_t max_size,
-                   std::string_view text, DateTime now);
+                   const TFormatSettings& settings, bool separator_form, int64_t max_size, std::string_view text,
+                   DateTime now);
 
 }  // namespace keep

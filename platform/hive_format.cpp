@@ -85,8 +85,8 @@ bool HasTypePrefix(std::string_view data) {
   std::size_t i = 0;
   while (i < data.size()) {
     const char c = data[i];
-    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '(' ||
-                      c == ')';
+    const bool word =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '(' || c == ')';
     if (!word) break;
     ++i;
   }
@@ -235,9 +235,9 @@ class Parser {
   std::string_view text_;
   HiveParseResult result_;
   std::size_t current_ = kNoKey;
-  std::unordered_map<std::string, std::size_t> key_index_;                        // "root\path", lower case
-  std::vector<std::unordered_map<std::string, std::size_t>> value_index_;        // per key: lower-case name
-  std::string* continuation_ = nullptr;  // the raw text still being continued
+  std::unordered_map<std::string, std::size_t> key_index_;                 // "root\path", lower case
+  std::vector<std::unordered_map<std::string, std::size_t>> value_index_;  // per key: lower-case name
+  std::string* continuation_ = nullptr;                                    // the raw text still being continued
   std::string discarded_;
 };
 

@@ -1,8 +1,9 @@
 // The parts of the platform facts that are the same everywhere.
+#include "platform/platform_info.h"
+
 #include <string>
 
 #include "common/format_settings.h"
-#include "platform/platform_info.h"
 
 namespace keep::platform {
 

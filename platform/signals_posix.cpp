@@ -1,11 +1,11 @@
-#include "platform/signals.h"
-
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <thread>
+
+#include "platform/signals.h"
 
 namespace keep::platform {
 namespace {

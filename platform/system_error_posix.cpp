@@ -1,6 +1,6 @@
-#include "platform/system_error.h"
-
 #include <string.h>
+
+#include "platform/system_error.h"
 
 namespace keep::platform {
 

@@ -13,9 +13,9 @@ constexpr int64_t kUnixEpochDay = 25'569;
 class SystemWallClock final : public WallClock {
  public:
   DateTime Now() const override {
-    const int64_t unix_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+    const int64_t unix_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     // Floor division, so times before 1970 (a badly set clock) still split into second and ms.
     int64_t seconds = unix_ms / 1000;
     int64_t millisecond = unix_ms % 1000;

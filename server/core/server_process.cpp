@@ -59,8 +59,8 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
 
   std::unique_ptr<platform::InstanceLock> instance;
   std::string lock_error;
-  const auto lock_result = platform::InstanceLock::Acquire(platform::Registry::SystemStoreFolder(),
-                                                           kInstanceLockName, &instance, &lock_error);
+  const auto lock_result = platform::InstanceLock::Acquire(platform::Registry::SystemStoreFolder(), kInstanceLockName,
+                                                           &instance, &lock_error);
   if (lock_result != platform::InstanceLock::Result::kAcquired) {
     dialogs->ShowMessageBox(kMessageCaption, kAlreadyRunningText, platform::kMbIconError + platform::kMbTaskModal);
     if (lock_result == platform::InstanceLock::Result::kError) std::cerr << lock_error << '\n';
@@ -72,13 +72,10 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
   platform::EventLoop loop(*monotonic);
   std::unique_ptr<platform::Registry> registry = platform::Registry::CreateSystem();
 
-  ServerEnvironment environment{loop,
-                                *monotonic,
-                                *wall,
-                                *registry,
-                                *dialogs,
-                                &platform::StartProgram,
-                                [](std::string_view text) { std::cerr << text << std::endl; }};
+  ServerEnvironment environment{
+      loop, *monotonic, *wall, *registry, *dialogs, &platform::StartProgram, [](std::string_view text) {
+        std::cerr << text << std::endl;
+      }};
   ServerContext context(environment, options);
 
   auto mailbox = std::make_shared<QuestionMailbox>();

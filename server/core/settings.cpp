@@ -153,8 +153,7 @@ std::string ReadRegString(platform::Registry& registry, std::string_view key, st
   return std::string(default_value);
 }
 
-bool ReadRegBool(const platform::Registry& registry, std::string_view key, std::string_view name,
-                 bool default_value) {
+bool ReadRegBool(const platform::Registry& registry, std::string_view key, std::string_view name, bool default_value) {
   const std::optional<uint32_t> value = registry.ReadDword(key, name);
   return value ? *value != 0 : default_value;
 }
@@ -173,8 +172,8 @@ int32_t ReadRegInteger(const platform::Registry& registry, std::string_view key,
   return value ? static_cast<int32_t>(*value) : default_value;
 }
 
-int32_t ReadRegInteger(platform::Registry& registry, std::string_view key, std::string_view name,
-                       int32_t default_value, bool create) {
+int32_t ReadRegInteger(platform::Registry& registry, std::string_view key, std::string_view name, int32_t default_value,
+                       bool create) {
   const std::optional<uint32_t> value = registry.ReadDword(key, name);
   if (value) return static_cast<int32_t>(*value);
   if (create && !ValueExists(registry, key, name)) {
@@ -183,8 +182,7 @@ int32_t ReadRegInteger(platform::Registry& registry, std::string_view key, std::
   return default_value;
 }
 
-bool WriteRegString(platform::Registry& registry, std::string_view key, std::string_view name,
-                    std::string_view value) {
+bool WriteRegString(platform::Registry& registry, std::string_view key, std::string_view name, std::string_view value) {
   return registry.WriteString(key, name, value);
 }
 

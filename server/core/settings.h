@@ -28,20 +28,18 @@ std::string ReadRegString(platform::Registry& registry, std::string_view key, st
                           std::string_view default_value, bool create);
 
 // A number value, non-zero meaning true.
-bool ReadRegBool(const platform::Registry& registry, std::string_view key, std::string_view name,
-                 bool default_value);
+bool ReadRegBool(const platform::Registry& registry, std::string_view key, std::string_view name, bool default_value);
 bool ReadRegBool(platform::Registry& registry, std::string_view key, std::string_view name, bool default_value,
                  bool create);
 
 // A 32-bit number value read as two's complement, so 0xFFFFFFFF gives -1.
 int32_t ReadRegInteger(const platform::Registry& registry, std::string_view key, std::string_view name,
                        int32_t default_value);
-int32_t ReadRegInteger(platform::Registry& registry, std::string_view key, std::string_view name,
-                       int32_t default_value, bool create);
+int32_t ReadRegInteger(platform::Registry& registry, std::string_view key, std::string_view name, int32_t default_value,
+                       bool create);
 
 // Create the key when needed and write the value; false when the registry could not be written.
-bool WriteRegString(platform::Registry& registry, std::string_view key, std::string_view name,
-                    std::string_view value);
+bool WriteRegString(platform::Registry& registry, std::string_view key, std::string_view name, std::string_view value);
 bool WriteRegInteger(platform::Registry& registry, std::string_view key, std::string_view name, int32_t value);
 
 // --- Configuration look-ups -------------------------------------------------------------------

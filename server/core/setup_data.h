@@ -18,8 +18,8 @@
 namespace keep::server {
 
 struct TUpsProtocolSetup {
-  int32_t ProtocolNumber = 0;   // chosen by the model database lookup, not stored in the registry
-  std::string ProtocolParams;   // the model's parameter text, from the model database as well
+  int32_t ProtocolNumber = 0;  // chosen by the model database lookup, not stored in the registry
+  std::string ProtocolParams;  // the model's parameter text, from the model database as well
 };
 
 struct TUpsSetup {
@@ -28,9 +28,9 @@ struct TUpsSetup {
   // The model's entry from the model database, filled by its loader after the settings are read.
   TStringList ModelRecord;
   bool UpsOffEnabled = false;
-  uint16_t UpsOffDelay = 180;   // seconds before the UPS switches off
+  uint16_t UpsOffDelay = 180;  // seconds before the UPS switches off
   bool UpsOnEnabled = false;
-  uint16_t UpsOnDelay = 60;     // seconds before it switches on again
+  uint16_t UpsOnDelay = 60;  // seconds before it switches on again
   // One list per configured event: entry 0 the event number, then one action per entry.
   std::vector<TStringList> Events;
   bool UpsSmartAutonomy = false;

@@ -10,19 +10,19 @@
 namespace keep::server {
 
 struct TServerInfo {
-  bool ServerStarted = false;     // raises the "server started" event once
-  uint8_t UpsConnectResult = 0;   // 0 none, 1 first identification succeeded, 2 it failed
-  bool UpsConnecting = false;     // the first identification is pending
-  bool ServerStopping = false;    // raises the "server stopping" event
-  bool EventLogReady = false;     // the system event log writer exists
-  std::string LaunchedBy;         // program that started the server, relative to the install folder
-  bool CompletionDone = false;    // false while a request is with the UPS manager
+  bool ServerStarted = false;    // raises the "server started" event once
+  uint8_t UpsConnectResult = 0;  // 0 none, 1 first identification succeeded, 2 it failed
+  bool UpsConnecting = false;    // the first identification is pending
+  bool ServerStopping = false;   // raises the "server stopping" event
+  bool EventLogReady = false;    // the system event log writer exists
+  std::string LaunchedBy;        // program that started the server, relative to the install folder
+  bool CompletionDone = false;   // false while a request is with the UPS manager
 };
 
 struct TTcpCmdInfo {
-  std::string Requester;          // client address, or "@" for the server's own requests
+  std::string Requester;  // client address, or "@" for the server's own requests
   uint16_t Code = 0;
-  TStringList Params;             // the code followed by the request's fields
+  TStringList Params;  // the code followed by the request's fields
 };
 
 struct TServerData {

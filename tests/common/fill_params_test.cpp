@@ -20,9 +20,7 @@ TEST(FillParamsTest, SurplusMarksStayAndSurplusArgumentsDoNothing) {
   EXPECT_EQ(FillParams("$", {}), "$");
 }
 
-TEST(FillParamsTest, CaretInsideArgumentIsNotExpanded) {
-  EXPECT_EQ(FillParams("a^$", {"b^c"}), "a\rb^c");
-}
+TEST(FillParamsTest, CaretInsideArgumentIsNotExpanded) { EXPECT_EQ(FillParams("a^$", {"b^c"}), "a\rb^c"); }
 
 TEST(FillParamTest, FillsOnlyTheFirstMark) {
   EXPECT_EQ(FillParam("$ min^$", "5"), "5 min\r$");

@@ -32,8 +32,7 @@ TEST_F(AppendLogLineTest, BlankFormWithoutHeaderAppendsCrLfLines) {
 TEST_F(AppendLogLineTest, SeparatorFormCreatesFileWithHeaderFirst) {
   ASSERT_TRUE(Data("230", 1000, At(23, 59, 58)));
   ASSERT_TRUE(Data("229", 1000, At(0, 0, 1)));
-  EXPECT_EQ(ReadFile("ups_data.csv"),
-            "Date;Time;Vin\r\n07/03/2024;23:59:58;230\r\n07/03/2024;00:00:01;229\r\n");
+  EXPECT_EQ(ReadFile("ups_data.csv"), "Date;Time;Vin\r\n07/03/2024;23:59:58;230\r\n07/03/2024;00:00:01;229\r\n");
 }
 
 TEST_F(AppendLogLineTest, EmptyExistingFileGetsTheHeader) {

@@ -87,8 +87,8 @@ TEST(UnscrambleTextTest, DamagedPairGarblesFromThatPlaceOn) {
 using ReadScrambledFileTest = testing::TempFolderTest;
 
 TEST_F(ReadScrambledFileTest, ReadsEachLineScrambledOnItsOwn) {
-  WriteFile("upsdb.ups", ScrambleText("model one") + "\r\n" + ScrambleText("model|two") + "\n\n" +
-                             ScrambleText("last"));
+  WriteFile("upsdb.ups",
+            ScrambleText("model one") + "\r\n" + ScrambleText("model|two") + "\n\n" + ScrambleText("last"));
   TStringList list{"stale"};
   EXPECT_EQ(ReadScrambledFile(list, PathOf("upsdb.ups")), 0);
   EXPECT_THAT(list, ElementsAre("model one", "model|two", "", "last"));

@@ -1,10 +1,10 @@
 // keepd as a real process on an installation and hive of its own.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "tests/support/child_process.h"
 #include "tests/support/install_tree.h"
+#include "tests/support/pty_process.h"
 
 namespace keep::test {
 namespace {
@@ -77,6 +77,41 @@ TEST_F(KeepdProcess, InstanceLockIsFreedWhenTheServerEnds) {
   EXPECT_EQ(std::string::npos, second->StandardError().find("already running"));
   second->Signal(SIGTERM);
   EXPECT_EQ(std::optional<int>(0), second->WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, InterruptOnATerminalAsksBeforeStopping) {
+  PtyProcess server(BuiltProgram("keepd"), {}, tree_.Environment());
+  ASSERT_TRUE(WaitForSessionStart());
+  const std::string question = "Stop the Powerkeep server? The UPS will no longer be watched. [y/N] ";
+
+  server.Type("\x03");
+  ASSERT_TRUE(server.WaitForScreen(question, kLimit)) << server.Screen();
+  server.Type("n\n");
+  EXPECT_FALSE(server.WaitForExit(milliseconds(300)).has_value()) << "a no must keep the server running";
+
+  server.Type("\x03");
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        server.WaitForScreen("", milliseconds(10));
+        size_t asked = 0;
+        for (size_t at = server.Screen().find(question); at != std::string::npos;
+             at = server.Screen().find(question, at + 1)) {
+          ++asked;
+        }
+        return asked == 2;
+      },
+      kLimit))
+      << server.Screen();
+  server.Type("y\n");
+  EXPECT_EQ(std::optional<int>(0), server.WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, InterruptInServiceModeStopsWithoutAsking) {
+  PtyProcess server(BuiltProgram("keepd"), {"/SRV"}, tree_.Environment());
+  ASSERT_TRUE(WaitForSessionStart());
+  server.Type("\x03");
+  EXPECT_EQ(std::optional<int>(0), server.WaitForExit(kLimit));
+  EXPECT_EQ(std::string::npos, server.Screen().find("[y/N]"));
 }
 
 class KeepdInvalidSetup : public KeepdProcess {

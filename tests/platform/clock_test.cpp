@@ -42,7 +42,7 @@ TEST(ManualClockTest, CopiesShareOneTimeAcrossThreads) {
   ManualClock clock(At(2024, 1, 1, 0, 0, 0));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([copy = clock] () mutable {
+    threads.emplace_back([copy = clock]() mutable {
       for (int i = 0; i < 1000; ++i) copy.AdvanceMs(1);
     });
   }
@@ -55,8 +55,7 @@ TEST(ManualClockTest, CopiesShareOneTimeAcrossThreads) {
 TEST(RealClockTest, MonotonicClockFollowsTheSteadyClock) {
   const auto clock = MonotonicClock::CreateReal();
   const auto steady_ms = [] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   };
   const int64_t before = steady_ms();
@@ -73,9 +72,9 @@ TEST(RealClockTest, MonotonicClockFollowsTheSteadyClock) {
 TEST(RealClockTest, WallClockIsTheSystemTimeShiftedByAZoneOffset) {
   const auto clock = WallClock::CreateReal();
   const auto system_ms = [] {
-    const int64_t unix_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+    const int64_t unix_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     return 25'569 * DateTime::kMsPerDay + unix_ms;  // as UTC on the DateTime scale
   };
   const int64_t before = system_ms();

@@ -1,8 +1,8 @@
-#include <string>
-#include <vector>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "platform/process.h"
 
@@ -13,9 +13,10 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 TEST(SplitCommandLineTest, MailArgumentsKeepBlanksInsideQuotes) {
-  EXPECT_THAT(SplitCommandLine(R"( -a:"smtp.x" -p:"25" -s:"a@b" -r:"c@d" -o:"Subj" -b:"01/02/2026 10:00:00 - Power failure" -z)"),
-              ElementsAre("-a:smtp.x", "-p:25", "-s:a@b", "-r:c@d", "-o:Subj",
-                          "-b:01/02/2026 10:00:00 - Power failure", "-z"));
+  EXPECT_THAT(
+      SplitCommandLine(
+          R"( -a:"smtp.x" -p:"25" -s:"a@b" -r:"c@d" -o:"Subj" -b:"01/02/2026 10:00:00 - Power failure" -z)"),
+      ElementsAre("-a:smtp.x", "-p:25", "-s:a@b", "-r:c@d", "-o:Subj", "-b:01/02/2026 10:00:00 - Power failure", "-z"));
 }
 
 TEST(SplitCommandLineTest, NoteBoxArgumentsQuoteTheWholeWord) {

@@ -1,4 +1,7 @@
+#include "platform/dialogs.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,10 +12,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
-
-#include "platform/dialogs.h"
 
 namespace keep::platform {
 namespace {

@@ -1,6 +1,7 @@
 // A writer killed at a random moment must leave a hive that is either the old or the new file.
 // This is the one test that needs real time: the kill has to land while a write is under way.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -34,12 +35,19 @@ std::string BlobFor(uint32_t counter) {
   return blob;
 }
 
-[[noreturn]] void KeepWriting(const std::string& hive, uint32_t first) {
+// Tells the parent through `ready` once the first pair of writes is complete, so the kill always
+// lands after some progress even on a slow (sanitized) build.
+[[noreturn]] void KeepWriting(const std::string& hive, uint32_t first, int ready) {
   auto registry = OpenHiveFile(hive);
   // Bounded, in case the parent dies before it can kill this process.
   for (uint32_t counter = first; counter < first + 100000; ++counter) {
     if (!registry->WriteString(kKey, "Blob", BlobFor(counter))) ::_exit(2);
     if (!registry->WriteDword(kKey, "Counter", counter)) ::_exit(3);
+    if (counter == first) {
+      const char byte = 1;
+      if (::write(ready, &byte, 1) != 1) ::_exit(4);
+      ::close(ready);
+    }
   }
   ::_exit(0);
 }
@@ -75,12 +83,22 @@ TEST_F(HiveCrashTest, AWriterKilledAtAnyMomentLeavesACompleteHive) {
   std::mt19937 random(4711);
   uint32_t last = 0;
   for (int round = 0; round < kRounds; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
     const pid_t writer = ::fork();
     ASSERT_GE(writer, 0);
-    if (writer == 0) KeepWriting(hive, last + 1);
-    const timespec delay{0, static_cast<long>(1000000 + random() % 9000000)};  // 1 to 10 ms
+    if (writer == 0) {
+      ::close(ready[0]);
+      KeepWriting(hive, last + 1, ready[1]);
+    }
+    ::close(ready[1]);
+    pollfd first_write{ready[0], POLLIN, 0};
+    const bool progressed = ::poll(&first_write, 1, 20000) == 1;
+    ::close(ready[0]);
+    const timespec delay{0, static_cast<long>(random() % 5000000)};  // 0 to 5 ms into later writes
     ::nanosleep(&delay, nullptr);
     ::kill(writer, SIGKILL);
+    ASSERT_TRUE(progressed) << "round " << round << ": the writer never completed a write";
     int status = 0;
     ::waitpid(writer, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself with " << WEXITSTATUS(status);

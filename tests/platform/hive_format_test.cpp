@@ -57,8 +57,7 @@ TEST(HiveParse, ReadsStringsAndDwordsOfEachKey) {
 }
 
 TEST(HiveParse, KeysAndNamesMatchWithoutRegardToCaseAndTrailingBackslash) {
-  const HiveParseResult parsed = ParseHive(
-      "[hkey_local_machine\\SOFTWARE\\Corvane\\\\]\n\"MiXeD\"=dword:1\n");
+  const HiveParseResult parsed = ParseHive("[hkey_local_machine\\SOFTWARE\\Corvane\\\\]\n\"MiXeD\"=dword:1\n");
   EXPECT_EQ(DwordOf(parsed.document, "software\\corvane", "mixed"), 1u);
   EXPECT_EQ(DwordOf(parsed.document, "Software\\Corvane\\", "MIXED"), 1u);
   ASSERT_EQ(parsed.document.keys.size(), 1u);
@@ -128,16 +127,16 @@ TEST(HiveParse, KeepsRawTypesAndOtherRootsButIgnoresDeletions) {
 TEST(HiveParse, DamagedLinesAreSkippedAndReportedWithTheirLine) {
   const HiveParseResult parsed = ParseHive(
       "REGEDIT4\n"
-      "\"Orphan\"=\"no key yet\"\n"                   // 2
+      "\"Orphan\"=\"no key yet\"\n"  // 2
       "[HKEY_LOCAL_MACHINE\\K]\n"
       "\"Before\"=\"kept\"\n"
-      "\"Open\"=\"no closing quote\n"                 // 5
-      "\"Long\"=dword:123456789\n"                    // 6
-      "\"Empty\"=dword:\n"                            // 7
-      "\"NotHex\"=dword:12g4\n"                       // 8
-      "\"Trail\"=\"x\" junk\n"                        // 9
-      "garbage \x01\xff\n"                            // 10
-      "\"NoEquals\" \"x\"\n"                          // 11
+      "\"Open\"=\"no closing quote\n"  // 5
+      "\"Long\"=dword:123456789\n"     // 6
+      "\"Empty\"=dword:\n"             // 7
+      "\"NotHex\"=dword:12g4\n"        // 8
+      "\"Trail\"=\"x\" junk\n"         // 9
+      "garbage \x01\xff\n"             // 10
+      "\"NoEquals\" \"x\"\n"           // 11
       "\"After\"=dword:00000009\n");
   EXPECT_EQ(StringOf(parsed.document, "K", "Before"), "kept");
   EXPECT_EQ(DwordOf(parsed.document, "K", "After"), 9u);
@@ -186,7 +185,8 @@ TEST(HiveSerialize, StringsWithBackslashesAndQuotesAndDwordsRoundTrip) {
   HiveDocument document;
   HiveKey& key = document.AddKey(kHiveLocalMachine, "K");
   for (std::size_t i = 0; i < std::size(texts); ++i) key.SetValue(HiveValue::String("s" + std::to_string(i), texts[i]));
-  for (std::size_t i = 0; i < std::size(dwords); ++i) key.SetValue(HiveValue::Dword("d" + std::to_string(i), dwords[i]));
+  for (std::size_t i = 0; i < std::size(dwords); ++i)
+    key.SetValue(HiveValue::Dword("d" + std::to_string(i), dwords[i]));
   const HiveParseResult parsed = ParseHive(SerializeHive(document));
   EXPECT_EQ(parsed.damaged_lines, 0u);
   for (std::size_t i = 0; i < std::size(texts); ++i) {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,11 +119,13 @@ TEST_F(HiveRegistryTest, ARewriteKeepsOtherRootsRawValuesSpellingAndOrder) {
 }
 
 TEST_F(HiveRegistryTest, ADamagedHiveStillGivesAndKeepsItsIntactValues) {
-  WriteFile(hive_, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:1\n\"Cut\"=\"no end\n\x01\x02garbage\n\"B\"=\"b\"\n");
+  WriteFile(hive_,
+            "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:1\n\"Cut\"=\"no end\n\x01\x02garbage\n\"B\"=\"b\"\n");
   EXPECT_EQ(registry_->ReadDword("K", "A"), 1u);
   EXPECT_EQ(registry_->ReadString("K", "B"), "b");
   ASSERT_TRUE(registry_->WriteDword("K", "C", 3));
-  EXPECT_EQ(ReadFile(hive_), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n\"B\"=\"b\"\n\"C\"=dword:00000003\n");
+  EXPECT_EQ(ReadFile(hive_),
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n\"B\"=\"b\"\n\"C\"=dword:00000003\n");
 }
 
 TEST_F(HiveRegistryTest, AnOversizeHiveIsNeitherReadNorWritten) {

@@ -94,8 +94,7 @@ TEST_F(InstanceLockTest, TheLockIsFreedWhenItsHolderIsKilled) {
 TEST_F(InstanceLockTest, AFolderThatCannotHoldTheLockFileIsAnError) {
   std::unique_ptr<InstanceLock> lock;
   std::string error;
-  EXPECT_EQ(InstanceLock::Acquire((folder_ / "missing").string(), kName, &lock, &error),
-            InstanceLock::Result::kError);
+  EXPECT_EQ(InstanceLock::Acquire((folder_ / "missing").string(), kName, &lock, &error), InstanceLock::Result::kError);
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
   EXPECT_NE(error.find("missing/HlvPowerkeep.lock"), std::string::npos) << error;
 
@@ -108,13 +107,23 @@ TEST_F(InstanceLockTest, AFolderThatCannotHoldTheLockFileIsAnError) {
 }
 
 TEST_F(InstanceLockTest, AFolderWithoutWritePermissionIsAnError) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may create files in any folder";
   fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-  std::unique_ptr<InstanceLock> lock;
-  std::string error;
-  EXPECT_EQ(TryAcquire(&lock, &error), InstanceLock::Result::kError);
-  EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
+  // Root may create files in any folder, so the attempt runs in a child as an ordinary user.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(90);
+    std::unique_ptr<InstanceLock> lock;
+    std::string error;
+    const bool refused = TryAcquire(&lock, &error) == InstanceLock::Result::kError && lock == nullptr &&
+                         error.find("Permission denied") != std::string::npos;
+    ::_exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
   fs::permissions(folder_, fs::perms::owner_all);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
+#include "platform/platform_info.h"
+
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
-
-#include "platform/platform_info.h"
 
 namespace keep::platform {
 namespace {

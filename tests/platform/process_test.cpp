@@ -1,3 +1,7 @@
+#include "platform/process.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -11,11 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include "platform/process.h"
 
 namespace keep::platform {
 namespace {
@@ -115,8 +114,9 @@ TEST_F(StartProgramTest, HiddenProgramReadsFromDevNull) {
 }
 
 TEST_F(StartProgramTest, ProgramLeadsAProcessGroupOfItsOwn) {
-  ASSERT_TRUE(StartProgram(WriteScript("group", "read -r pid comm state ppid pgrp rest < /proc/$$/stat; "
-                                                "echo \"$pid $pgrp\"",
+  ASSERT_TRUE(StartProgram(WriteScript("group",
+                                       "read -r pid comm state ppid pgrp rest < /proc/$$/stat; "
+                                       "echo \"$pid $pgrp\"",
                                        true),
                            "", kWait));
   std::istringstream fields(Output());
@@ -136,7 +136,8 @@ TEST_F(StartProgramTest, ProgramStartsWithoutTheServersBlockedOrIgnoredSignals) 
   sigaddset(&stop_signals, SIGINT);
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &stop_signals, &old_mask), 0);
   const auto old_pipe = ::signal(SIGPIPE, SIG_IGN);
-  const bool started = StartProgram(WriteScript("signals", "grep -E '^Sig(Blk|Ign)' /proc/self/status", true), "", kWait);
+  const bool started =
+      StartProgram(WriteScript("signals", "grep -E '^Sig(Blk|Ign)' /proc/self/status", true), "", kWait);
   ::signal(SIGPIPE, old_pipe);
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   ASSERT_TRUE(started);

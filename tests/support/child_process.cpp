@@ -28,14 +28,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    if (eq != nullptr) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
-  }
-  for (const auto& [k, v] : environment) merged[k] = v;
-  std::vector<std::string> env_texts;
-  for (const auto& [k, v] : merged) env_texts.push_back(k + "=" + v);
+  std::vector<std::string> env_texts = MergedEnvironment(environment);
   std::vector<char*> envp;
   for (auto& e : env_texts) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -93,6 +86,18 @@ bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
         return StandardOutput().find(text) != std::string::npos || StandardError().find(text) != std::string::npos;
       },
       limit);
+}
+
+std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& environment) {
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq != nullptr) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
+  }
+  for (const auto& [k, v] : environment) merged[k] = v;
+  std::vector<std::string> texts;
+  for (const auto& [k, v] : merged) texts.push_back(k + "=" + v);
+  return texts;
 }
 
 std::string BuiltProgram(const std::string& name) {

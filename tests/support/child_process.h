@@ -41,6 +41,9 @@ class ChildProcess {
 template <typename Condition>
 bool WaitUntil(Condition condition, std::chrono::milliseconds limit);
 
+// This process's environment with `environment` added or replacing, as "NAME=value" texts.
+std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& environment);
+
 // The built program `name` (keepd, upssim, ...) from the build folder the tests were built in.
 std::string BuiltProgram(const std::string& name);
 // The source tree (for dist/).

@@ -30,9 +30,7 @@ void FakeRegistry::SetString(std::string_view key, std::string_view name, std::s
   Store(key, name, std::string(value));
 }
 
-void FakeRegistry::SetDword(std::string_view key, std::string_view name, uint32_t value) {
-  Store(key, name, value);
-}
+void FakeRegistry::SetDword(std::string_view key, std::string_view name, uint32_t value) { Store(key, name, value); }
 
 bool FakeRegistry::WasRead(std::string_view name) const {
   const std::string wanted = Lower(name);

@@ -19,10 +19,10 @@ class MailArgumentsTest : public ::testing::Test {
 
 TEST_F(MailArgumentsTest, WithLoginCarriesLoginAndPassword) {
   email_.EmailUseAuth = true;
-  EXPECT_EQ(BuildMailArguments(email_, "a@example.org;b@example.org", "UPS alarm", "08/12/2025 19:07:00",
-                               "Mains failure"),
-            " -a:\"smtp.example.org\" -p:\"587\" -l:\"ups-user\" -w:\"s3cret\" -s:\"ups@example.org\""
-            " -r:\"a@example.org;b@example.org\" -o:\"UPS alarm\" -b:\"08/12/2025 19:07:00 - Mains failure\" -z");
+  EXPECT_EQ(
+      BuildMailArguments(email_, "a@example.org;b@example.org", "UPS alarm", "08/12/2025 19:07:00", "Mains failure"),
+      " -a:\"smtp.example.org\" -p:\"587\" -l:\"ups-user\" -w:\"s3cret\" -s:\"ups@example.org\""
+      " -r:\"a@example.org;b@example.org\" -o:\"UPS alarm\" -b:\"08/12/2025 19:07:00 - Mains failure\" -z");
 }
 
 TEST_F(MailArgumentsTest, WithoutLoginOmitsLoginAndPassword) {

@@ -326,9 +326,9 @@ TEST_F(LoadSettingsTest, PercentagesAreDecimalTextWithDefaults) {
     const char* text;
     float capacity;  // default 100
     float load;      // default -1
-  } cases[] = {{"85.25", 85.25f, 85.25f}, {" 42.5\t", 42.5f, 42.5f}, {"+7", 7.0f, 7.0f}, {"-2", -2.0f, -2.0f},
-               {"abc", 100.0f, -1.0f},    {"12abc", 100.0f, -1.0f}, {"75,5", 100.0f, -1.0f},
-               {"", 100.0f, -1.0f},       {"nan", 100.0f, -1.0f},   {"1e99", 100.0f, -1.0f}};
+  } cases[] = {{"85.25", 85.25f, 85.25f}, {" 42.5\t", 42.5f, 42.5f}, {"+7", 7.0f, 7.0f},      {"-2", -2.0f, -2.0f},
+               {"abc", 100.0f, -1.0f},    {"12abc", 100.0f, -1.0f},  {"75,5", 100.0f, -1.0f}, {"", 100.0f, -1.0f},
+               {"nan", 100.0f, -1.0f},    {"1e99", 100.0f, -1.0f}};
   for (const auto& c : cases) {
     registry_.SetString(kServer, "UpsBatteryCapacity", c.text);
     registry_.SetString(kServer, "UpsLoadPercent", c.text);
