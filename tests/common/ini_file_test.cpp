@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/common/temp_folder.h"
+#include "tests/support/temp_folder_test.h"
 
 namespace keep {
 namespace {
@@ -71,7 +71,7 @@ TEST(LookupIniValueTest, ValueIsCutTo2047Characters) {
   EXPECT_EQ(LookupIniValue("[a]\nk=\"" + exact + "\"\n", "a", "k"), exact);
 }
 
-using ReadIniValueTest = testing::TempFolderTest;
+using ReadIniValueTest = test::TempFolderTest;
 
 TEST_F(ReadIniValueTest, ReadsTheFileAnewOnEveryCall) {
   WriteFile("english.msg", "[Messages]\n6=first\n");

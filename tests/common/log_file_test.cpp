@@ -5,14 +5,14 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/common/temp_folder.h"
+#include "tests/support/temp_folder_test.h"
 
 namespace keep {
 namespace {
 
 DateTime At(int h, int mi, int s) { return *DateTime::FromCivil({2024, 3, 7, h, mi, s, 0}); }
 
-class AppendLogLineTest : public testing::TempFolderTest {
+class AppendLogLineTest : public test::TempFolderTest {
  protected:
   bool Log(std::string_view text, int64_t max_size = 1'000'000) {
     return AppendLogLine(PathOf("ups_log.txt"), "", ';', settings_, false, max_size, text, At(8, 5, 9));
@@ -67,7 +67,7 @@ TEST_F(AppendLogLineTest, UnwritablePlacesReportFailure) {
   EXPECT_FALSE(AppendLogLine(PathOf("folder"), "", ';', settings_, false, 1000, "x", At(1, 0, 0)));
 }
 
-using FileSizeOfTest = testing::TempFolderTest;
+using FileSizeOfTest = test::TempFolderTest;
 
 TEST_F(FileSizeOfTest, ReportsSizeZeroForMissingAndMinusOneForUnreadable) {
   EXPECT_EQ(FileSizeOf(PathOf("none")), 0);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "tests/common/temp_folder.h"
+#include "tests/support/temp_folder_test.h"
 
 namespace keep {
 namespace {
@@ -84,7 +84,7 @@ TEST(UnscrambleTextTest, DamagedPairGarblesFromThatPlaceOn) {
   EXPECT_NE(got[2], plain[2]);
 }
 
-using ReadScrambledFileTest = testing::TempFolderTest;
+using ReadScrambledFileTest = test::TempFolderTest;
 
 TEST_F(ReadScrambledFileTest, ReadsEachLineScrambledOnItsOwn) {
   WriteFile("upsdb.ups",

@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/hive_format.h"
 #include "platform/hive_registry.h"
+#include "tests/support/temp_folder_test.h"
 
 namespace keep::platform {
 namespace {
@@ -52,26 +51,7 @@ std::string BlobFor(uint32_t counter) {
   ::_exit(0);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-class HiveCrashTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "hive-crash-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-  fs::path folder_;
-};
+using HiveCrashTest = test::TempFolderTest;
 
 TEST_F(HiveCrashTest, AWriterKilledAtAnyMomentLeavesACompleteHive) {
   const std::string hive = (folder_ / "registry.reg").string();
@@ -103,7 +83,7 @@ TEST_F(HiveCrashTest, AWriterKilledAtAnyMomentLeavesACompleteHive) {
     ::waitpid(writer, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself with " << WEXITSTATUS(status);
 
-    const HiveParseResult parsed = ParseHive(ReadFile(hive));
+    const HiveParseResult parsed = ParseHive(test::ReadFileText(hive));
     ASSERT_EQ(parsed.damaged_lines, 0u) << "round " << round;
     const HiveKey* key = parsed.document.FindKey(kHiveLocalMachine, kKey);
     ASSERT_NE(key, nullptr);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/hive_format.h"
+#include "tests/support/temp_folder_test.h"
 
 namespace keep::platform {
 namespace {
@@ -22,34 +23,15 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kKey = "Software\\Corvane\\Voltrena\\Powerkeep";
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+std::string ReadPath(const fs::path& path) { return test::ReadFileText(path.string()); }
 
-void WriteFile(const fs::path& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+void WritePath(const fs::path& path, std::string_view text) { test::WriteFileText(path.string(), std::string(text)); }
 
-class HiveRegistryTest : public ::testing::Test {
+class HiveRegistryTest : public test::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "hive-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    hive_ = folder_ / "registry.reg";
-    registry_ = OpenHiveFile(hive_.string());
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
+  void SetUp() override { registry_ = OpenHiveFile(hive_.string()); }
 
-  fs::path folder_;
-  fs::path hive_;
+  fs::path hive_ = folder_ / "registry.reg";
   std::unique_ptr<Registry> registry_;
 };
 
@@ -61,7 +43,7 @@ TEST_F(HiveRegistryTest, MissingFileReadsAsEmptyAndTheFirstWriteCreatesIt) {
   ASSERT_TRUE(registry_->WriteString(kKey, "UpsDevice", "/dev/ttyS0"));
   ASSERT_TRUE(registry_->WriteDword(kKey, "SrvListenPort", 5769));
   ASSERT_TRUE(registry_->CreateKey("Software\\Corvane\\Empty"));
-  EXPECT_EQ(ReadFile(hive_),
+  EXPECT_EQ(ReadPath(hive_),
             "REGEDIT4\n\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\n"
             "\"UpsDevice\"=\"/dev/ttyS0\"\n"
@@ -82,11 +64,11 @@ TEST_F(HiveRegistryTest, ValuesRoundTripWithCaseInsensitiveKeysAndNames) {
 
   ASSERT_TRUE(registry_->WriteDword("software\\corvane\\voltrena\\powerkeep", "LOGmaxSIZE", 7));
   EXPECT_EQ(registry_->ReadDword(kKey, "LogMaxSize"), 7u);
-  EXPECT_NE(ReadFile(hive_).find("\"LogMaxSize\"=dword:00000007"), std::string::npos);
+  EXPECT_NE(ReadPath(hive_).find("\"LogMaxSize\"=dword:00000007"), std::string::npos);
 }
 
 TEST_F(HiveRegistryTest, AValueOfTheWrongTypeReadsAsMissing) {
-  WriteFile(hive_,
+  WritePath(hive_,
             "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\n"
             "\"SrvListenPort\"=\"5769\"\n\"UpsDevice\"=dword:00000001\n\"Bin\"=hex:01,02\n");
   EXPECT_EQ(registry_->ReadDword(kKey, "SrvListenPort"), std::nullopt);
@@ -96,22 +78,22 @@ TEST_F(HiveRegistryTest, AValueOfTheWrongTypeReadsAsMissing) {
 }
 
 TEST_F(HiveRegistryTest, EveryReadSeesTheFileAsItIsNow) {
-  WriteFile(hive_, "[HKEY_LOCAL_MACHINE\\K]\n\"V\"=dword:1\n");
+  WritePath(hive_, "[HKEY_LOCAL_MACHINE\\K]\n\"V\"=dword:1\n");
   EXPECT_EQ(registry_->ReadDword("K", "V"), 1u);
-  WriteFile(hive_, "[HKEY_LOCAL_MACHINE\\K]\n\"V\"=dword:2\n");
+  WritePath(hive_, "[HKEY_LOCAL_MACHINE\\K]\n\"V\"=dword:2\n");
   EXPECT_EQ(registry_->ReadDword("K", "V"), 2u);
   fs::remove(hive_);
   EXPECT_EQ(registry_->ReadDword("K", "V"), std::nullopt);
 }
 
 TEST_F(HiveRegistryTest, ARewriteKeepsOtherRootsRawValuesSpellingAndOrder) {
-  WriteFile(hive_,
+  WritePath(hive_,
             "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"U\"=\"user\"\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\r\n"
             "\"SRVLISTENPORT\"=dword:1\r\n\"Bin\"=hex:01,\\\r\n  02\r\n\"Z\"=\"z\"\r\n");
   ASSERT_TRUE(registry_->WriteDword(kKey, "SrvListenPort", 2));
-  EXPECT_EQ(ReadFile(hive_),
+  EXPECT_EQ(ReadPath(hive_),
             "REGEDIT4\n\n"
             "[HKEY_CURRENT_USER\\Software\\Other]\n\"U\"=\"user\"\n\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\n"
@@ -119,33 +101,33 @@ TEST_F(HiveRegistryTest, ARewriteKeepsOtherRootsRawValuesSpellingAndOrder) {
 }
 
 TEST_F(HiveRegistryTest, ADamagedHiveStillGivesAndKeepsItsIntactValues) {
-  WriteFile(hive_,
+  WritePath(hive_,
             "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:1\n\"Cut\"=\"no end\n\x01\x02garbage\n\"B\"=\"b\"\n");
   EXPECT_EQ(registry_->ReadDword("K", "A"), 1u);
   EXPECT_EQ(registry_->ReadString("K", "B"), "b");
   ASSERT_TRUE(registry_->WriteDword("K", "C", 3));
-  EXPECT_EQ(ReadFile(hive_),
+  EXPECT_EQ(ReadPath(hive_),
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n\"B\"=\"b\"\n\"C\"=dword:00000003\n");
 }
 
 TEST_F(HiveRegistryTest, AnOversizeHiveIsNeitherReadNorWritten) {
   std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:1\n";
   text.append(kHiveMaxBytes, ';');
-  WriteFile(hive_, text);
+  WritePath(hive_, text);
   EXPECT_FALSE(registry_->KeyExists("K"));
   EXPECT_EQ(registry_->ReadDword("K", "A"), std::nullopt);
   EXPECT_FALSE(registry_->WriteDword("K", "A", 2));
   EXPECT_FALSE(registry_->CreateKey("Other"));
-  EXPECT_TRUE(ReadFile(hive_) == text);
+  EXPECT_TRUE(ReadPath(hive_) == text);
 }
 
 TEST_F(HiveRegistryTest, WritesThatCannotBeStoredFailAndLeaveTheFileAsItWas) {
   ASSERT_TRUE(registry_->WriteString("K", "A", "a"));
-  const std::string before = ReadFile(hive_);
+  const std::string before = ReadPath(hive_);
   EXPECT_FALSE(registry_->WriteString("K", "A", "two\nlines"));
   EXPECT_FALSE(registry_->WriteString("K", "Bad\rName", "x"));
   EXPECT_FALSE(registry_->CreateKey("Bad\nKey"));
-  EXPECT_EQ(ReadFile(hive_), before);
+  EXPECT_EQ(ReadPath(hive_), before);
 
   auto elsewhere = OpenHiveFile((folder_ / "missing" / "registry.reg").string());
   EXPECT_FALSE(elsewhere->WriteString("K", "A", "a"));
@@ -157,10 +139,10 @@ TEST_F(HiveRegistryTest, WritesThatCannotBeStoredFailAndLeaveTheFileAsItWas) {
 TEST_F(HiveRegistryTest, ARewriteKeepsPermissionsAndLinksAndLeavesNoTemporaryFiles) {
   fs::create_directory(folder_ / "real");
   const fs::path target = folder_ / "real" / "hive.reg";
-  WriteFile(target, "[HKEY_LOCAL_MACHINE\\K]\n");
+  WritePath(target, "[HKEY_LOCAL_MACHINE\\K]\n");
   ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
   fs::create_symlink(target, hive_);
-  WriteFile(folder_ / "real" / "hive.reg.tmp-AbC123", "left by a writer that died");
+  WritePath(folder_ / "real" / "hive.reg.tmp-AbC123", "left by a writer that died");
 
   ASSERT_TRUE(registry_->WriteDword("K", "A", 1));
   EXPECT_TRUE(fs::is_symlink(hive_));
@@ -175,10 +157,10 @@ TEST_F(HiveRegistryTest, ARewriteKeepsPermissionsAndLinksAndLeavesNoTemporaryFil
 }
 
 TEST_F(HiveRegistryTest, WritingTheStoredValueAgainLeavesTheFileUntouched) {
-  WriteFile(hive_, "[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=dword:1\r\n");
+  WritePath(hive_, "[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=dword:1\r\n");
   EXPECT_TRUE(registry_->WriteDword("K", "a", 1));
   EXPECT_TRUE(registry_->CreateKey("k\\"));
-  EXPECT_EQ(ReadFile(hive_), "[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=dword:1\r\n");
+  EXPECT_EQ(ReadPath(hive_), "[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=dword:1\r\n");
 }
 
 // Changes the process environment; restored on exit so other tests see it as it was.

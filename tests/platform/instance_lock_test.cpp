@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/temp_folder_test.h"
+
 namespace keep::platform {
 namespace {
 
@@ -17,18 +19,8 @@ namespace fs = std::filesystem;
 
 constexpr char kName[] = "HlvPowerkeep";
 
-class InstanceLockTest : public ::testing::Test {
+class InstanceLockTest : public test::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lock-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   InstanceLock::Result TryAcquire(std::unique_ptr<InstanceLock>* lock, std::string* error = nullptr) {
     std::string ignored;
     return InstanceLock::Acquire(folder_.string(), kName, lock, error != nullptr ? error : &ignored);
@@ -45,8 +37,6 @@ class InstanceLockTest : public ::testing::Test {
     ::waitpid(child, &status, 0);
     return static_cast<InstanceLock::Result>(WEXITSTATUS(status));
   }
-
-  fs::path folder_;
 };
 
 TEST_F(InstanceLockTest, ASecondProcessFindsTheLockHeldUntilItIsReleased) {

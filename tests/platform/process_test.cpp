@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_folder_test.h"
+
 namespace keep::platform {
 namespace {
 
@@ -28,18 +30,10 @@ bool HasNoChildren() {
   return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD;
 }
 
-class StartProgramTest : public ::testing::Test {
+class StartProgramTest : public test::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "keep_process_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    out_ = (dir_ / "out.txt").string();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  const fs::path& dir_ = folder_;
+  std::string out_ = (dir_ / "out.txt").string();
 
   // A shell script writing `body`'s output to out_.
   std::string WriteScript(const std::string& name, const std::string& body, bool executable) {
@@ -65,8 +59,6 @@ class StartProgramTest : public ::testing::Test {
   }
 
   static constexpr StartOptions kWait{.wait = true, .hidden = true};
-  fs::path dir_;
-  std::string out_;
 };
 
 TEST_F(StartProgramTest, MissingOrUnrunnableFileIsNotStarted) {

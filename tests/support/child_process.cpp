@@ -24,14 +24,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
   std::vector<std::string> args{program};
   args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
+  std::vector<char*> argv = CStringPointers(args);
   std::vector<std::string> env_texts = MergedEnvironment(environment);
-  std::vector<char*> envp;
-  for (auto& e : env_texts) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = CStringPointers(env_texts);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -86,6 +81,13 @@ bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
         return StandardOutput().find(text) != std::string::npos || StandardError().find(text) != std::string::npos;
       },
       limit);
+}
+
+std::vector<char*> CStringPointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& environment) {

@@ -41,6 +41,9 @@ class ChildProcess {
 template <typename Condition>
 bool WaitUntil(Condition condition, std::chrono::milliseconds limit);
 
+// Pointers to the texts followed by a null pointer, as argv and envp are passed.
+std::vector<char*> CStringPointers(std::vector<std::string>& texts);
+
 // This process's environment with `environment` added or replacing, as "NAME=value" texts.
 std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& environment);
 

@@ -15,13 +15,9 @@ PtyProcess::PtyProcess(const std::string& program, const std::vector<std::string
   // Everything the child needs is prepared before the fork: after it only async-signal-safe calls.
   std::vector<std::string> args{program};
   args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = CStringPointers(args);
   std::vector<std::string> env_texts = MergedEnvironment(environment);
-  std::vector<char*> envp;
-  for (auto& e : env_texts) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = CStringPointers(env_texts);
 
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);

@@ -8,7 +8,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace keep::testing {
+namespace keep::test {
 
 class TempFolderTest : public ::testing::Test {
  protected:
@@ -22,4 +22,4 @@ class TempFolderTest : public ::testing::Test {
   const std::filesystem::path& folder_ = dir_.path();
 };
 
-}  // namespace keep::testing
+}  // namespace keep::test
