@@ -1,13 +1,14 @@
-# keep_install_tree BUILD_DIR INSTALL_DIR HIVE_FILE: lays out a complete installation (the dist/
-# tree plus the built programs) and a hive that points at it.
+# keep_install_tree BUILD_DIR INSTALL_DIR HIVE_FILE UPS_DEVICE: lays out a complete installation (the
+# dist/ tree plus the built programs and model database) and writes a hive that points at it, with
+# the Megatec model of the shipped database on UPS_DEVICE.
 keep_install_tree() {
-  local build="$1" install="$2" hive="$3"
+  local build="$1" install="$2" hive="$3" device="$4"
   mkdir -p "$install" "$(dirname "$hive")"
   cp -R "$KEEP_ROOT/dist/." "$install/"
   mkdir -p "$install/bin" "$install/data" "$install/srvtemp"
   cp "$build/server/keepd" "$install/bin/keepd"
-  if [ ! -f "$hive" ]; then
-    cat > "$hive" <<HIVE
+  cp "$build/upsdb.ups" "$install/bin/upsdb.ups"
+  cat > "$hive" <<HIVE
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Globals]
@@ -16,6 +17,7 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]
 "SrvListenPort"=dword:00001689
+"UpsModelName"="Keep LineGuard 1000"
+"UpsDevice"="$device"
 HIVE
-  fi
 }

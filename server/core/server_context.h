@@ -2,12 +2,15 @@
 // There are no globals: a test can build several contexts in one process. Main loop only.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "common/format_settings.h"
 #include "server/core/server_environment.h"
 #include "server/core/setup_data.h"
 #include "server/services/server_data.h"
+#include "server/ups/ups_data.h"
+#include "server/ups/ups_manager.h"
 
 namespace keep::server {
 
@@ -31,7 +34,11 @@ struct ServerContext {
 
   TFormatSettings Format;
   TSetupData Setup;
+  TUpsData Ups;
   TServerData Server;
+  // The UPS link and its exchanges; created by the start sequence, freed by the stop sequence.
+  std::unique_ptr<UpsManager> Manager;
+
   // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
   std::string SchedulerPrefix;
 

@@ -5,6 +5,7 @@
 #include "server/core/error_reporter.h"
 #include "server/core/settings.h"
 #include "server/services/language.h"
+#include "server/services/model_database.h"
 #include "server/services/recording.h"
 #include "server/services/server_data.h"
 
@@ -30,9 +31,23 @@ bool StartSequence(ServerContext& context) {
   }
   if (settings_result != kErrorOk && ReportStartError(context, settings_result)) return false;
 
+  const int model_result = LoadModelRecord(context.env.registry, context.Setup, context.Ups, context.Server);
+  if (model_result != kErrorOk && ReportStartError(context, model_result)) return false;
+
   ResetServerState(context.Server);
 
+  context.Manager = std::make_unique<UpsManager>(context);
+  if (const int link_result = context.Manager->CreateLink();
+      link_result != kErrorOk && ReportStartError(context, link_result)) {
+    return false;
+  }
+
   context.SchedulerPrefix = LanguageText(context.Setup, "LOGS", "SchedulerName") + " ";
+
+  if (const int open_result = context.Manager->ConnectLink();
+      open_result != kErrorOk && ReportStartError(context, open_result)) {
+    return false;
+  }
   return true;
 }
 
@@ -41,6 +56,10 @@ void StopSequence(ServerContext& context) {
   context.StopSequenceRan = true;
   context.Server.Info.ServerStopping = true;
   // Everything the start sequence created is released here, in reverse order of creation.
+  if (context.Manager != nullptr) {
+    context.Manager->CloseLink();
+    context.Manager.reset();
+  }
   context.Setup.UpsSetup.Events.clear();
 }
 

@@ -57,7 +57,7 @@ std::string GetUpsModelName(const platform::Registry& registry);
 // Fills `setup` from the registry. Returns kErrorOk, or kErrorInvalidSetup when the install path or
 // the language file is missing; in that case nothing further is read and only InstallPath may have
 // changed. Reading never writes to the registry (the reference is non-const only because the
-// helpers' create forms need it). Events are replaced, not appended to; ModelRecord is left alone.
+// helpers' create forms need it). Events are replaced, not appended to; UsbDevices is left alone.
 int LoadSettings(platform::Registry& registry, TSetupData& setup);
 
 // --- Write-back ---------------------------------------------------------------------------------

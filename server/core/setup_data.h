@@ -1,6 +1,6 @@
 // The server's configuration record. Filled once by LoadSettings at start and read-only afterwards,
 // except the three autonomy values the battery estimate writes back (Save* in settings.h) and the
-// protocol fields and model record that the model database lookup fills in.
+// protocol fields and USB device list that the model database lookup fills in.
 //
 // Every default member value is the value a missing registry entry gives, so a default-constructed
 // TSetupData is exactly what an empty server key loads to (apart from the install path and language
@@ -22,11 +22,20 @@ struct TUpsProtocolSetup {
   std::string ProtocolParams;  // the model's parameter text, from the model database as well
 };
 
+// A USB device the UPS model may present itself as.
+struct TUsbDeviceId {
+  int32_t VendorId = 0;
+  int32_t ProductId = 0;
+
+  friend bool operator==(const TUsbDeviceId&, const TUsbDeviceId&) = default;
+};
+
 struct TUpsSetup {
   std::string UpsModelName;
   TUpsProtocolSetup ProtocolSetup;
-  // The model's entry from the model database, filled by its loader after the settings are read.
-  TStringList ModelRecord;
+  // The devices the model's USB link accepts, in the model database's order; filled by its loader
+  // after the settings are read.
+  std::vector<TUsbDeviceId> UsbDevices;
   bool UpsOffEnabled = false;
   uint16_t UpsOffDelay = 180;  // seconds before the UPS switches off
   bool UpsOnEnabled = false;

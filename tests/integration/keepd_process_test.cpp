@@ -4,6 +4,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/install_tree.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/pty_process.h"
 
 namespace keep::test {
@@ -13,8 +14,16 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kLimit{10000};
 
+// keepd on a fresh installation whose hive selects a Megatec model on a pty: the test holds the
+// master side, where the UPS would be.
 class KeepdProcess : public ::testing::Test {
  protected:
+  KeepdProcess() { UseDevice(ups_.SlavePath()); }
+
+  void UseDevice(const std::string& device, const std::string& more_values = "") {
+    tree_.WriteHive(tree_.InstallPath(), "english.lng", InstallTree::SerialUpsValues(device) + more_values);
+  }
+
   std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments = {}) {
     return std::make_unique<ChildProcess>(BuiltProgram("keepd"), arguments, tree_.Environment(), tree_.Folder());
   }
@@ -23,6 +32,7 @@ class KeepdProcess : public ::testing::Test {
     return WaitUntil([&] { return tree_.LogText().find("Powerkeep server started") != std::string::npos; }, kLimit);
   }
 
+  PtyPair ups_;
   InstallTree tree_;
 };
 
@@ -112,6 +122,60 @@ TEST_F(KeepdProcess, InterruptInServiceModeStopsWithoutAsking) {
   server.Type("\x03");
   EXPECT_EQ(std::optional<int>(0), server.WaitForExit(kLimit));
   EXPECT_EQ(std::string::npos, server.Screen().find("[y/N]"));
+}
+
+TEST_F(KeepdProcess, HoldsTheSerialDeviceOfTheSettings) {
+  auto server = Start();
+  ASSERT_TRUE(WaitForSessionStart());
+
+  // A second server (with a hive, and so an instance lock, of its own) cannot open the same device.
+  InstallTree other;
+  other.WriteHive(other.InstallPath(), "english.lng", InstallTree::SerialUpsValues(ups_.SlavePath()));
+  ChildProcess second(BuiltProgram("keepd"), {}, other.Environment(), other.Folder());
+  const auto status = second.WaitForExit(kLimit);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(1, *status);
+  EXPECT_NE(std::string::npos, second.StandardError().find("Powerkeep could not start\r\nThe UPS device " +
+                                                           ups_.SlavePath() + " cannot be opened."))
+      << second.StandardError();
+  EXPECT_TRUE(server->Running());
+  server->Signal(SIGTERM);
+  EXPECT_EQ(std::optional<int>(0), server->WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, DebugSwitchKeepsATrafficLogOfReceivedBytes) {
+  auto server = Start({"/DEBUG"});
+  ASSERT_TRUE(WaitForSessionStart());
+  ups_.WriteMaster("(230");
+  const std::string debug_log = tree_.InstallPath() + "data/ups_debug.txt";
+  EXPECT_TRUE(
+      WaitUntil([&] { return ReadFileText(debug_log).find("02)28 32 33 30 \r\n") != std::string::npos; }, kLimit))
+      << ReadFileText(debug_log);
+  server->Signal(SIGTERM);
+  EXPECT_EQ(std::optional<int>(0), server->WaitForExit(kLimit));
+}
+
+TEST_F(KeepdProcess, MissingDeviceStopsWithTheDeviceError) {
+  UseDevice("/dev/no-such-ups");
+  auto server = Start();
+  ASSERT_EQ(std::optional<int>(1), server->WaitForExit(kLimit));
+  EXPECT_NE(std::string::npos, server->StandardError().find("The UPS device /dev/no-such-ups cannot be opened."));
+}
+
+TEST_F(KeepdProcess, DamagedModelDatabaseStopsWithTheDatabaseError) {
+  WriteFileText(tree_.InstallPath() + "bin/upsdb.ups", "0123456789ABCDEF\nnot a database\n");
+  auto server = Start();
+  ASSERT_EQ(std::optional<int>(1), server->WaitForExit(kLimit));
+  EXPECT_NE(std::string::npos, server->StandardError().find(
+                                   "Powerkeep could not start\r\nError on the UPS link or in the UPS model database."))
+      << server->StandardError();
+}
+
+TEST_F(KeepdProcess, UnknownModelStopsWithTheModelError) {
+  tree_.WriteHive(tree_.InstallPath(), "english.lng", "\"UpsDevice\"=\"" + ups_.SlavePath() + "\"\n");
+  auto server = Start();
+  ASSERT_EQ(std::optional<int>(1), server->WaitForExit(kLimit));
+  EXPECT_NE(std::string::npos, server->StandardError().find("No UPS model is selected"));
 }
 
 class KeepdInvalidSetup : public KeepdProcess {

@@ -8,8 +8,11 @@
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "server/core/server_context.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/fake_registry.h"
+#include "tests/support/install_tree.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
 
 namespace keep::test {
@@ -35,28 +38,37 @@ class ServerTestEnv {
     install_ = temp_.path().string() + "/";
     std::filesystem::create_directories(temp_.path() / "languages");
     std::filesystem::create_directories(temp_.path() / "data");
+    std::filesystem::create_directories(temp_.path() / "bin");
   }
 
-  // Points the registry at this installation and writes its language file.
+  // Points the registry at this installation, writes its language file and selects a Megatec model
+  // of the built model database on the slave side of ups().
   void Install(const std::string& language_text) {
     WriteFileText(install_ + "languages/test.lng", language_text);
+    std::filesystem::copy_file(BuildFolder() + "/upsdb.ups", install_ + "bin/upsdb.ups",
+                               std::filesystem::copy_options::overwrite_existing);
     registry_.SetString(kGlobalsKey, "InstallPath", install_);
     registry_.SetString(kGlobalsKey, "LanguageFile", "test.lng");
+    registry_.SetString(kServerKey, "UpsModelName", kMegatecTestModel);
+    registry_.SetString(kServerKey, "UpsDevice", ups_.SlavePath());
   }
 
   std::string LogText() const { return ReadFileText(install_ + "data/ups_log.txt"); }
 
   platform::ManualClock& clock() { return clock_; }
+  platform::EventLoop& loop() { return loop_; }
   FakeRegistry& registry() { return registry_; }
   FakeDialogs& dialogs() { return dialogs_; }
   RecordingStarter& starter() { return starter_; }
   const std::vector<std::string>& echoed() const { return echoed_; }
   server::ServerContext& context() { return context_; }
   const std::string& install() const { return install_; }
+  PtyPair& ups() { return ups_; }
 
  private:
   TempDir temp_;
   std::string install_;
+  PtyPair ups_;
   platform::ManualClock clock_;
   platform::EventLoop loop_;
   FakeRegistry registry_;

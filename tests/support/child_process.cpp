@@ -102,9 +102,13 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
   return texts;
 }
 
-std::string BuiltProgram(const std::string& name) {
+std::string BuildFolder() {
   const char* build = std::getenv("KEEP_BUILD_DIR");
-  const std::string root = build != nullptr ? build : KEEP_TEST_BUILD_DIR;
+  return build != nullptr ? build : KEEP_TEST_BUILD_DIR;
+}
+
+std::string BuiltProgram(const std::string& name) {
+  const std::string root = BuildFolder();
   if (name == "keepd") return root + "/server/keepd";
   return root + "/tools/" + name;
 }

@@ -49,6 +49,8 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
 
 // The built program `name` (keepd, upssim, ...) from the build folder the tests were built in.
 std::string BuiltProgram(const std::string& name);
+// The folder the tests were built in.
+std::string BuildFolder();
 // The source tree (for dist/).
 std::string SourceFolder();
 

@@ -1,5 +1,6 @@
 #include "tests/support/install_tree.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/child_process.h"
@@ -11,6 +12,9 @@ InstallTree::InstallTree() {
   const fs::path install = temp_.path() / "install";
   fs::create_directories(install);
   fs::copy(fs::path(SourceFolder()) / "dist", install, fs::copy_options::recursive);
+  // The build makes the model database from dist/bin/upsdb.txt; a missing one throws here, naming it.
+  fs::copy_file(fs::path(BuildFolder()) / "upsdb.ups", install / "bin" / "upsdb.ups",
+                fs::copy_options::overwrite_existing);
   fs::create_directories(install / "data");
   fs::create_directories(install / "srvtemp");
   install_ = install.string() + "/";
@@ -28,6 +32,10 @@ void InstallTree::WriteHive(const std::string& install_path, const std::string& 
   }
   text += "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\n" + server_values + "\n";
   WriteFileText(hive_, text);
+}
+
+std::string InstallTree::SerialUpsValues(const std::string& device) {
+  return "\"UpsModelName\"=\"" + std::string(kMegatecTestModel) + "\"\n\"UpsDevice\"=\"" + device + "\"\n";
 }
 
 std::string InstallTree::LogText() const { return ReadFileText(install_ + "data/ups_log.txt"); }

@@ -1,6 +1,6 @@
 // A complete installation of the server in a temporary folder, with a hive file of its own, as
-// the integration tests start it: <temp>/install/ (the dist/ tree, data/, srvtemp/) and
-// <temp>/registry.reg.
+// the integration tests start it: <temp>/install/ (the dist/ tree, the built model database
+// bin/upsdb.ups, data/, srvtemp/) and <temp>/registry.reg.
 #pragma once
 
 #include <map>
@@ -9,6 +9,9 @@
 #include "tests/support/temp_dir.h"
 
 namespace keep::test {
+
+// A Megatec model (protocol 1) of dist/bin/upsdb.txt.
+inline constexpr char kMegatecTestModel[] = "Keep LineGuard 1000";
 
 class InstallTree {
  public:
@@ -24,6 +27,9 @@ class InstallTree {
   // with `server_values` (lines such as "\"SrvListenPort\"=dword:00001689").
   void WriteHive(const std::string& install_path, const std::string& language_file,
                  const std::string& server_values = "") const;
+
+  // Server values selecting the Megatec model of the shipped database on serial device `device`.
+  static std::string SerialUpsValues(const std::string& device);
 
   std::string LogText() const;  // data/ups_log.txt
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/serial_port.h"
 #include "server/core/command_switches.h"
 #include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
@@ -33,6 +34,30 @@ TEST(StartSequence, RunsAndLogsTheSessionStartWithTheFixedDateFormat) {
   EXPECT_EQ('.', env.context().Format.DecimalSeparator);
   EXPECT_TRUE(env.starter().started.empty());
   EXPECT_FALSE(env.context().StopSequenceRan);
+}
+
+TEST(StartSequence, LoadsTheModelAndOpensItsSerialLinkUntilTheStop) {
+  ServerTestEnv env;
+  env.Install(kLanguage);
+  ASSERT_TRUE(StartSequence(env.context()));
+  EXPECT_EQ("LineGuard", env.context().Ups.Info.FamilyName);
+  EXPECT_EQ(1, env.context().Setup.UpsSetup.ProtocolSetup.ProtocolNumber);
+  ASSERT_NE(nullptr, env.context().Manager);
+
+  // Bytes from the UPS side reach the manager on the loop (a real device: real time, bounded).
+  env.ups().WriteMaster("(230.0");
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        env.loop().RunDue();
+        return env.context().Manager->RxBuffer == "(230.0";
+      },
+      std::chrono::seconds(10)));
+
+  std::unique_ptr<platform::SerialPort> other;
+  EXPECT_NE(0, platform::SerialPort::Open(env.ups().SlavePath(), &other).error) << "the link holds the device";
+  server::StopSequence(env.context());
+  EXPECT_EQ(nullptr, env.context().Manager);
+  EXPECT_EQ(0, platform::SerialPort::Open(env.ups().SlavePath(), &other).error) << "the stop frees the device";
 }
 
 TEST(StartSequence, ServiceHostIsTheLauncherInServiceMode) {
@@ -72,8 +97,9 @@ class ErrorReporter : public ::testing::Test {
  protected:
   void SetUp() override {
     env_.Install(kLanguage);
-    env_.registry().SetString(kServerKey, "UpsDevice", "/dev/ttyS9");
     ASSERT_TRUE(StartSequence(env_.context()));
+    env_.registry().SetString(kServerKey, "UpsDevice", "/dev/ttyS9");
+    env_.context().Setup.ServerSetup.UpsDevice = "/dev/ttyS9";
     env_.starter().started.clear();
   }
   ServerTestEnv env_;
