@@ -160,6 +160,11 @@ TEST_F(KeepdProcess, MissingDeviceStopsWithTheDeviceError) {
   auto server = Start();
   ASSERT_EQ(std::optional<int>(1), server->WaitForExit(kLimit));
   EXPECT_NE(std::string::npos, server->StandardError().find("The UPS device /dev/no-such-ups cannot be opened."));
+  // The note-box program of the installation shows it (its stand-in records the call).
+  const std::string calls = tree_.InstallPath() + "data/companion_calls.txt";
+  const std::string expected =
+      "--- notebox\n/M:Powerkeep could not start\r\nThe UPS device /dev/no-such-ups cannot be opened.\n/I:16\n";
+  EXPECT_TRUE(WaitUntil([&] { return ReadFileText(calls) == expected; }, kLimit)) << ReadFileText(calls);
 }
 
 TEST_F(KeepdProcess, DamagedModelDatabaseStopsWithTheDatabaseError) {
