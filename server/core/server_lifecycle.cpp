@@ -4,6 +4,7 @@
 #include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
 #include "server/core/settings.h"
+#include "server/core/ups_identification.h"
 #include "server/services/language.h"
 #include "server/services/model_database.h"
 #include "server/services/recording.h"
@@ -48,6 +49,8 @@ bool StartSequence(ServerContext& context) {
       open_result != kErrorOk && ReportStartError(context, open_result)) {
     return false;
   }
+
+  IdentifyUps(context);
   return true;
 }
 

@@ -342,8 +342,12 @@ TEST_F(CommTest, ClosingWhileAnEventWaitsForTheLoopReturnsAndTheEventIsDropped) 
 }
 
 TEST_F(CommTest, OpeningAndClosingManyTimesLeavesNoThreadAndNoDevice) {
+  // One round first: a sanitizer runtime may start a helper thread of its own at the first thread
+  // the process creates, which is not ours to count.
+  comm_.Open();
+  comm_.Close();
   const int threads = test::CountProcessThreads();
-  for (int i = 0; i < 25; ++i) {
+  for (int i = 1; i < 25; ++i) {
     comm_.Open();
     comm_.Close();
   }

@@ -262,12 +262,16 @@ TEST_F(SerialLinkTest, AHungUpDeviceNeitherBlocksNorBusiesTheLink) {
 }
 
 TEST_F(SerialLinkTest, OpeningAndFreeingManyTimesLeavesNoThread) {
-  const int threads = test::CountProcessThreads();
-  for (int i = 0; i < 20; ++i) {
+  const auto round = [&](int i) {
     ASSERT_EQ(Create("9600,8,N,1"), kErrorOk);
     ASSERT_EQ(link_.OpenSerialLink(i % 2 == 0 ? 0 : 7), kErrorOk);
     link_.FreeSerialLink();
-  }
+  };
+  // One round first: a sanitizer runtime may start a helper thread of its own at the first thread
+  // the process creates, which is not ours to count.
+  round(0);
+  const int threads = test::CountProcessThreads();
+  for (int i = 1; i < 20; ++i) round(i);
   EXPECT_EQ(test::CountProcessThreads(), threads);
   std::unique_ptr<platform::SerialPort> port;
   EXPECT_EQ(platform::SerialPort::Open(pty_.SlavePath(), &port).error, 0) << "the device was given back";

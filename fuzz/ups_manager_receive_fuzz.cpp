@@ -1,0 +1,84 @@
+// Arbitrary bytes, split at arbitrary points, through the UPS manager's receive entry with the
+// Megatec driver, interleaved with commands and time passing (reply time-outs, wake-ups).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/event_loop.h"
+#include "platform/hive_registry.h"
+#include "server/core/server_context.h"
+#include "server/ups/ups_manager.h"
+
+namespace {
+
+using namespace keep;
+using namespace keep::server;
+
+class SilentLink final : public UpsLink {
+ public:
+  int Create(const TSetupData&, TLogger*) override { return 0; }
+  int Open() override { return 0; }
+  void Send(std::string_view text) override { sent += text.size(); }
+  void Free() override {}
+  size_t sent = 0;
+};
+
+class NoDialogs final : public platform::Dialogs {
+ public:
+  int ShowMessageBox(std::string_view, std::string_view, int) override { return platform::kIdOk; }
+  bool AskYesNo(std::string_view, std::string_view) override { return false; }
+};
+
+constexpr int32_t kProtocols[] = {1, 3, 7, 8};
+const char* const kCommands[] = {"100", "101", "1", "2", "110", "303", "400", "999"};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  platform::ManualClock clock;
+  platform::EventLoop loop(clock);
+  std::unique_ptr<platform::Registry> registry = platform::OpenHiveFile("/nonexistent/keep-fuzz.reg");
+  NoDialogs dialogs;
+  ServerEnvironment environment{
+      loop,
+      clock,
+      clock,
+      *registry,
+      dialogs,
+      [](const std::string&, std::string_view, const platform::StartOptions&) { return false; },
+      [](std::string_view) {}};
+  ServerContext context(environment, ServerOptions{});
+  context.Setup.UpsSetup.ProtocolSetup.ProtocolNumber = kProtocols[data[0] % 4];
+  context.Setup.ServerSetup.UpsManType = (data[0] & 4) != 0 ? kLinkUsb : kLinkSerial;
+  context.Server.ModelTime1 = 3000;
+  context.Ups.Battery.NominalVoltage = static_cast<float>(data[1] % 50);
+
+  UpsManager manager(context);
+  manager.SetLinkFactory([](uint8_t, platform::EventLoop&, ReceiveHandler) { return std::make_unique<SilentLink>(); });
+  if (manager.CreateLink() != 0 || manager.ConnectLink() != 0) std::abort();
+  manager.SendCommand({"100"});
+
+  // Each chunk: a control byte, then up to 31 bytes of input. The control byte's high bits pick an
+  // action besides delivering the bytes: a new command, or time passing.
+  size_t at = 2;
+  while (at < size) {
+    const uint8_t control = data[at++];
+    const size_t length = std::min<size_t>(control & 31, size - at);
+    manager.OnReceive(std::string_view(reinterpret_cast<const char*>(data + at), length));
+    at += length;
+    if ((control & 0xE0) == 0x20 && !manager.Busy) {
+      manager.SendCommand({kCommands[control % 8], "120", "600"});
+    } else if ((control & 0xE0) == 0x40) {
+      clock.AdvanceMs(2500);
+      loop.RunDue();
+    }
+    if (manager.RxBuffer.size() > kRxBufferLimit) std::abort();
+    if (manager.TimeoutCount > kTimeoutsBeforeCommLost) std::abort();
+  }
+  manager.CloseLink();
+  return 0;
+}

@@ -1,0 +1,19 @@
+#include "server/ups/protocol_driver.h"
+
+#include "server/ups/megatec_driver.h"
+
+namespace keep::server {
+
+std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number) {
+  switch (protocol_number) {
+    case 1:
+    case 3:
+    case 7:
+    case 8:
+      return std::make_unique<MegatecDriver>(protocol_number);
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace keep::server

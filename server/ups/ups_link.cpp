@@ -1,0 +1,37 @@
+#include "server/ups/ups_link.h"
+
+#include "server/links/serial_link.h"
+
+namespace keep::server {
+namespace {
+
+class SerialUpsLink final : public UpsLink {
+ public:
+  SerialUpsLink(platform::EventLoop& loop, ReceiveHandler on_receive) : link_(loop, std::move(on_receive)) {}
+  ~SerialUpsLink() override { link_.FreeSerialLink(); }
+
+  int Create(const TSetupData& setup, TLogger* traffic_log) override {
+    protocol_number_ = setup.UpsSetup.ProtocolSetup.ProtocolNumber;
+    return link_.CreateSerialLink(setup, traffic_log);
+  }
+  int Open() override { return link_.OpenSerialLink(protocol_number_); }
+  void Send(std::string_view text) override { link_.SendSerialLink(text); }
+  void Free() override { link_.FreeSerialLink(); }
+
+ private:
+  SerialLink link_;
+  int32_t protocol_number_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<UpsLink> CreateSystemUpsLink(uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive) {
+  switch (link_type) {
+    case 0:
+      return std::make_unique<SerialUpsLink>(loop, std::move(on_receive));
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace keep::server
