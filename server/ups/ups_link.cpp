@@ -1,5 +1,6 @@
 #include "server/ups/ups_link.h"
 
+#include "server/links/net_link.h"
 #include "server/links/serial_link.h"
 
 namespace keep::server {
@@ -23,12 +24,29 @@ class SerialUpsLink final : public UpsLink {
   int32_t protocol_number_ = 0;
 };
 
+class NetUpsLink final : public UpsLink {
+ public:
+  NetUpsLink(platform::EventLoop& loop, ReceiveHandler on_receive) : link_(loop, std::move(on_receive)) {}
+  ~NetUpsLink() override { link_.FreeNetLink(); }
+
+  int Create(const TSetupData& setup, TLogger* traffic_log) override { return link_.CreateNetLink(setup, traffic_log); }
+  int Open() override { return link_.OpenNetLink(); }
+  void Send(std::string_view text) override { link_.SendNetLink(text); }
+  void Free() override { link_.FreeNetLink(); }
+  bool ReopensOnWakeUp() const override { return true; }
+
+ private:
+  NetLink link_;
+};
+
 }  // namespace
 
 std::unique_ptr<UpsLink> CreateSystemUpsLink(uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive) {
   switch (link_type) {
     case 0:
       return std::make_unique<SerialUpsLink>(loop, std::move(on_receive));
+    case 2:
+      return std::make_unique<NetUpsLink>(loop, std::move(on_receive));
     default:
       return nullptr;
   }

@@ -6,6 +6,7 @@
 #include "tests/support/install_tree.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/pty_process.h"
+#include "tests/support/upssim_process.h"
 
 namespace keep::test {
 namespace {
@@ -181,6 +182,44 @@ TEST_F(KeepdProcess, UnknownModelStopsWithTheModelError) {
   auto server = Start();
   ASSERT_EQ(std::optional<int>(1), server->WaitForExit(kLimit));
   EXPECT_NE(std::string::npos, server->StandardError().find("No UPS model is selected"));
+}
+
+class KeepdOnSimulator : public KeepdProcess {
+ protected:
+  // keepd with /DEBUG identifies the simulated UPS at start: "I" then "Q1" (protocol 1), and its
+  // traffic log shows both directions.
+  void ExpectIdentifiedWithTrafficLog(UpsSimulator& sim) {
+    auto server = Start({"/DEBUG"});
+    ASSERT_TRUE(WaitForSessionStart());
+    EXPECT_TRUE(WaitUntil([&] { return sim.RecordedQueries() == "I\nQ1\n"; }, kLimit)) << sim.RecordedQueries();
+    const std::string debug_log = tree_.InstallPath() + "data/ups_debug.txt";
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          const std::string log = ReadFileText(debug_log);
+          // The wake-up CR, "I" CR sent; an answer starting with "#" and one with "(" received.
+          return log.find(")01)0D \r\n") != std::string::npos && log.find("01)49 0D \r\n") != std::string::npos &&
+                 log.find("02)23 ") != std::string::npos && log.find("02)28 ") != std::string::npos;
+        },
+        kLimit))
+        << ReadFileText(debug_log);
+    server->Signal(SIGTERM);
+    EXPECT_EQ(std::optional<int>(0), server->WaitForExit(kLimit));
+  }
+};
+
+TEST_F(KeepdOnSimulator, IdentifiesTheUpsAtStartOverASerialLine) {
+  UpsSimulator sim(UpsSimulator::Link::kPty, 1, tree_.Folder());
+  ASSERT_TRUE(sim.Ready()) << sim.Output();
+  UseDevice(sim.SlavePath());
+  ExpectIdentifiedWithTrafficLog(sim);
+}
+
+TEST_F(KeepdOnSimulator, IdentifiesTheUpsAtStartOverTheNetworkAdapter) {
+  UpsSimulator sim(UpsSimulator::Link::kTcp, 1, tree_.Folder());
+  ASSERT_TRUE(sim.Ready()) << sim.Output();
+  UseDevice(
+      "", "\"UpsManType\"=dword:00000002\n\"UpsNetCardAddress\"=\"127.0.0.1:" + std::to_string(sim.TcpPort()) + "\"\n");
+  ExpectIdentifiedWithTrafficLog(sim);
 }
 
 class KeepdInvalidSetup : public KeepdProcess {

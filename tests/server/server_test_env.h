@@ -22,12 +22,17 @@ inline constexpr char kServerKey[] = "Software\\Corvane\\Voltrena\\Powerkeep";
 
 class ServerTestEnv {
  public:
-  explicit ServerTestEnv(server::ServerOptions options = {})
+  // Manual clocks, unless `real_time`: tests with real devices and processes need real timers.
+  explicit ServerTestEnv(server::ServerOptions options = {}, bool real_time = false)
       : clock_(*DateTime::FromCivil({2026, 12, 8, 14, 30, 5, 0})),
-        loop_(clock_),
+        real_monotonic_(platform::MonotonicClock::CreateReal()),
+        real_wall_(platform::WallClock::CreateReal()),
+        monotonic_(real_time ? *real_monotonic_ : static_cast<const platform::MonotonicClock&>(clock_)),
+        wall_(real_time ? *real_wall_ : static_cast<const platform::WallClock&>(clock_)),
+        loop_(monotonic_),
         environment_{loop_,
-                     clock_,
-                     clock_,
+                     monotonic_,
+                     wall_,
                      registry_,
                      dialogs_,
                      [this](const std::string& p, std::string_view a, const platform::StartOptions& o) {
@@ -57,6 +62,16 @@ class ServerTestEnv {
 
   platform::ManualClock& clock() { return clock_; }
   platform::EventLoop& loop() { return loop_; }
+  // Runs the loop until `condition` holds, at most `limit` of real time (real-time environments).
+  template <typename Condition>
+  bool RunUntil(Condition condition, std::chrono::milliseconds limit) {
+    return WaitUntil(
+        [&] {
+          loop_.RunDue();
+          return condition();
+        },
+        limit);
+  }
   FakeRegistry& registry() { return registry_; }
   FakeDialogs& dialogs() { return dialogs_; }
   RecordingStarter& starter() { return starter_; }
@@ -70,6 +85,10 @@ class ServerTestEnv {
   std::string install_;
   PtyPair ups_;
   platform::ManualClock clock_;
+  std::unique_ptr<platform::MonotonicClock> real_monotonic_;
+  std::unique_ptr<platform::WallClock> real_wall_;
+  const platform::MonotonicClock& monotonic_;
+  const platform::WallClock& wall_;
   platform::EventLoop loop_;
   FakeRegistry registry_;
   FakeDialogs dialogs_;

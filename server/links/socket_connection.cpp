@@ -1,0 +1,244 @@
+#include "server/links/socket_connection.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <system_error>
+#include <thread>
+
+#include "platform/system_error.h"
+
+namespace keep::server {
+
+namespace {
+
+std::string SocketErrorText(int code, const std::string& api) {
+  return "Socket error " + std::to_string(code) + " (" + platform::SystemErrorText(code) + ") in " + api;
+}
+
+// Bytes dropped per read while purging.
+constexpr int kPurgeChunk = 4096;
+
+}  // namespace
+
+ESocketError::ESocketError(int code, const std::string& api, const std::string& message)
+    : EConnectError(message.empty() ? SocketErrorText(code, api) : message), code_(code) {}
+
+// Looks for arrived bytes every kSocketPollIntervalMs until stopped and reports their number. Owned by
+// the connection, created when it opens and destroyed (stopped and joined) before the socket closes.
+class TClientSocketConnection::TClientSocketThread {
+ public:
+  TClientSocketThread(TClientSocketConnection& owner, platform::TcpClient& socket, platform::EventLoop* loop)
+      : owner_(owner), socket_(socket), loop_(loop), sync_(std::make_shared<SyncState>()) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  TClientSocketThread(const TClientSocketThread&) = delete;
+  TClientSocketThread& operator=(const TClientSocketThread&) = delete;
+
+  ~TClientSocketThread() {
+    {
+      std::lock_guard<std::mutex> guard(sync_->mutex);
+      sync_->cancelled = true;
+    }
+    // Wakes the pause between looks as well as a wait for a hand-over, so closing is prompt and
+    // never waits for a loop that is itself busy closing.
+    sync_->changed.notify_all();
+    thread_.join();
+  }
+
+ private:
+  // Shared with the hand-overs posted to the loop, which may run (and must then do nothing) after
+  // the thread is gone.
+  struct SyncState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool cancelled = false;
+    uint64_t posted = 0;
+    uint64_t finished = 0;
+  };
+
+  void Run() {
+    for (;;) {
+      int count = 0;
+      if (socket_.Available(&count) == 0 && count > 0) Dispatch(count);
+      std::unique_lock<std::mutex> wait(sync_->mutex);
+      if (sync_->changed.wait_for(wait, std::chrono::milliseconds(kSocketPollIntervalMs),
+                                  [this] { return sync_->cancelled; })) {
+        return;
+      }
+    }
+  }
+
+  void Dispatch(int count) {
+    if (loop_ == nullptr) {
+      RunHandler(owner_, count);
+      return;
+    }
+    const std::shared_ptr<SyncState> state = sync_;
+    uint64_t ticket = 0;
+    {
+      std::lock_guard<std::mutex> guard(state->mutex);
+      if (state->cancelled) return;
+      ticket = ++state->posted;
+    }
+    TClientSocketConnection* owner = &owner_;
+    // Closing happens on the loop thread too, so a hand-over that finds the state not cancelled runs
+    // before any closing can start.
+    loop_->Post([state, owner, count, ticket] {
+      {
+        std::lock_guard<std::mutex> guard(state->mutex);
+        if (state->cancelled) return;
+      }
+      RunHandler(*owner, count);
+      {
+        std::lock_guard<std::mutex> guard(state->mutex);
+        state->finished = ticket;
+      }
+      state->changed.notify_all();
+    });
+    // One hand-over at a time: bytes arriving meanwhile are counted by the next look.
+    std::unique_lock<std::mutex> wait(state->mutex);
+    state->changed.wait(wait, [&] { return state->cancelled || state->finished >= ticket; });
+  }
+
+  // A handler's error has no caller to go to here; a failed read shows again at the next look.
+  static void RunHandler(TClientSocketConnection& owner, int count) {
+    try {
+      owner.DoRxChar(count);
+    } catch (const std::exception&) {
+    }
+  }
+
+  TClientSocketConnection& owner_;
+  platform::TcpClient& socket_;
+  platform::EventLoop* const loop_;
+  std::shared_ptr<SyncState> sync_;
+  std::thread thread_;
+};
+
+TClientSocketConnection::TClientSocketConnection() = default;
+
+TClientSocketConnection::~TClientSocketConnection() { Destroy(); }
+
+void TClientSocketConnection::SetAddress(const std::string& value) {
+  CheckInactive();
+  address_ = value;
+}
+
+void TClientSocketConnection::SetHost(const std::string& value) {
+  CheckInactive();
+  host_ = value;
+}
+
+void TClientSocketConnection::SetPort(int value) {
+  CheckInactive();
+  port_ = value;
+}
+
+void TClientSocketConnection::SetService(const std::string& value) {
+  CheckInactive();
+  service_ = value;
+}
+
+void TClientSocketConnection::SetConnectTimeoutMs(int value) {
+  CheckInactive();
+  connect_timeout_ms_ = value;
+}
+
+void TClientSocketConnection::SetEventLoop(platform::EventLoop* loop) {
+  CheckInactive();
+  event_loop_ = loop;
+}
+
+int TClientSocketConnection::InQueue() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!socket_) return -1;
+  int count = 0;
+  if (socket_->Available(&count) != 0) return 0;
+  return count;
+}
+
+void TClientSocketConnection::PurgeIn() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!socket_) return;
+  int waiting = 0;
+  if (socket_->Available(&waiting) != 0) return;
+  // Only what is there now: a peer that keeps sending must not hold the caller here.
+  char scratch[kPurgeChunk];
+  while (waiting > 0) {
+    int count = 0;
+    if (socket_->Read(scratch, std::min(waiting, kPurgeChunk), &count) != 0 || count == 0) return;
+    waiting -= count;
+  }
+}
+
+void TClientSocketConnection::PurgeOut() {}
+
+int TClientSocketConnection::WriteData(const char* Buffer, int Count) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!socket_) throw EConnectError(kConnectionIsInactive);
+  if (Count <= 0) return 0;
+  int sent = 0;
+  const int code = socket_->Send(Buffer, Count, kSocketSendTimeoutMs, &sent);
+  if (code != 0) throw ESocketError(code, "send");
+  return Count;
+}
+
+int TClientSocketConnection::ReadData(char* Buffer, int Count) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!socket_) throw EConnectError(kConnectionIsInactive);
+  int count = 0;
+  const int code = socket_->Read(Buffer, Count, &count);
+  if (code != 0) throw ESocketError(code, "recv");
+  return count;
+}
+
+void TClientSocketConnection::DoOpen() {
+  platform::Ipv4Address address;
+  if (!host_.empty()) {
+    const int code = platform::ResolveIpv4(host_, false, &address);
+    if (code != 0) throw ESocketError(code, "gethostbyname");
+  } else if (address_.empty()) {
+    throw EConnectError(kNoSocketAddress);
+  } else {
+    const int code = platform::ResolveIpv4(address_, true, &address);
+    if (code != 0) throw ESocketError(code, "inet_addr");
+  }
+
+  int port = port_;
+  if (!service_.empty()) {
+    uint16_t found = 0;
+    const int code = platform::ResolveTcpService(service_, &found);
+    if (code != 0) throw ESocketError(code, "getservbyname");
+    port = found;
+  }
+  if (port < 1 || port > 65535) throw ESocketError(EINVAL, "connect", kCannotOpenSocket);
+
+  std::unique_ptr<platform::TcpClient> socket;
+  const int code = platform::TcpClient::Connect(address, static_cast<uint16_t>(port), connect_timeout_ms_, &socket);
+  if (code != 0 || !socket) throw ESocketError(code, "connect", kCannotOpenSocket);
+
+  std::lock_guard<std::mutex> guard(lock_);
+  socket_ = std::move(socket);
+  try {
+    platform::EventLoop* loop = DontSynchronize ? nullptr : event_loop_;
+    thread_ = std::make_unique<TClientSocketThread>(*this, *socket_, loop);
+  } catch (const std::system_error& e) {
+    // A link that counts as closed must not hold its peer.
+    socket_.reset();
+    throw ESocketError(e.code().value(), "CreateThread");
+  }
+}
+
+void TClientSocketConnection::DoClose() { ReleaseSocket(); }
+
+void TClientSocketConnection::ReleaseSocket() {
+  // The thread first: it uses the socket, and a hand-over it waits for is cancelled here.
+  thread_.reset();
+  std::lock_guard<std::mutex> guard(lock_);
+  socket_.reset();
+}
+
+}  // namespace keep::server
