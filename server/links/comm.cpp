@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/system_error.h"
+#include "server/links/loop_handover.h"
 
 namespace keep::server {
 
@@ -78,7 +79,7 @@ int BaudrateValue(TBaudrate rate) {
 class TCommHandle::EventThread {
  public:
   EventThread(TCommHandle& owner, platform::SerialPort& port, TCommEventTypes mask, platform::EventLoop* loop)
-      : owner_(owner), port_(port), mask_(mask), loop_(loop), sync_(std::make_shared<SyncState>()) {
+      : owner_(owner), port_(port), mask_(mask), handover_(loop) {
     thread_ = std::thread([this] { Run(); });
   }
   EventThread(const EventThread&) = delete;
@@ -86,26 +87,12 @@ class TCommHandle::EventThread {
 
   ~EventThread() {
     stop_ = true;
-    {
-      std::lock_guard<std::mutex> guard(sync_->mutex);
-      sync_->cancelled = true;
-    }
-    sync_->done.notify_all();
+    handover_.Cancel();
     port_.Interrupt();
     thread_.join();
   }
 
  private:
-  // Shared with the dispatches posted to the loop, which may run (and must then do nothing) after
-  // the thread is gone.
-  struct SyncState {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool cancelled = false;
-    uint64_t posted = 0;
-    uint64_t finished = 0;
-  };
-
   void Run() {
     while (!stop_) {
       const platform::SerialPort::Event event = port_.WaitEvent(-1);
@@ -122,36 +109,10 @@ class TCommHandle::EventThread {
     port_.Purge(true, true);
   }
 
+  // One dispatch at a time: bytes arriving meanwhile are counted by the next one.
   void Dispatch(TCommEventTypes mask) {
-    if (loop_ == nullptr) {
-      RunHandlers(owner_, mask);
-      return;
-    }
-    const std::shared_ptr<SyncState> state = sync_;
-    uint64_t ticket = 0;
-    {
-      std::lock_guard<std::mutex> guard(state->mutex);
-      if (state->cancelled) return;
-      ticket = ++state->posted;
-    }
     TCommHandle* owner = &owner_;
-    // Closing happens on the loop thread too, so a dispatch that finds the state not cancelled
-    // runs before any closing can start.
-    loop_->Post([state, owner, mask, ticket] {
-      {
-        std::lock_guard<std::mutex> guard(state->mutex);
-        if (state->cancelled) return;
-      }
-      RunHandlers(*owner, mask);
-      {
-        std::lock_guard<std::mutex> guard(state->mutex);
-        state->finished = ticket;
-      }
-      state->done.notify_all();
-    });
-    // One dispatch at a time: bytes arriving meanwhile are counted by the next one.
-    std::unique_lock<std::mutex> wait(state->mutex);
-    state->done.wait(wait, [&] { return state->cancelled || state->finished >= ticket; });
+    handover_.RunAndWait([owner, mask] { RunHandlers(*owner, mask); });
   }
 
   // The handlers' errors have no caller to go to on this path; a failed read shows again at the
@@ -166,8 +127,7 @@ class TCommHandle::EventThread {
   TCommHandle& owner_;
   platform::SerialPort& port_;
   const TCommEventTypes mask_;
-  platform::EventLoop* const loop_;
-  std::shared_ptr<SyncState> sync_;
+  LoopHandover handover_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/system_error.h"
+#include "server/links/loop_handover.h"
 
 namespace keep::server {
 
@@ -31,76 +32,32 @@ ESocketError::ESocketError(int code, const std::string& api, const std::string& 
 class TClientSocketConnection::TClientSocketThread {
  public:
   TClientSocketThread(TClientSocketConnection& owner, platform::TcpClient& socket, platform::EventLoop* loop)
-      : owner_(owner), socket_(socket), loop_(loop), sync_(std::make_shared<SyncState>()) {
+      : owner_(owner), socket_(socket), handover_(loop) {
     thread_ = std::thread([this] { Run(); });
   }
   TClientSocketThread(const TClientSocketThread&) = delete;
   TClientSocketThread& operator=(const TClientSocketThread&) = delete;
 
   ~TClientSocketThread() {
-    {
-      std::lock_guard<std::mutex> guard(sync_->mutex);
-      sync_->cancelled = true;
-    }
     // Wakes the pause between looks as well as a wait for a hand-over, so closing is prompt and
     // never waits for a loop that is itself busy closing.
-    sync_->changed.notify_all();
+    handover_.Cancel();
     thread_.join();
   }
 
  private:
-  // Shared with the hand-overs posted to the loop, which may run (and must then do nothing) after
-  // the thread is gone.
-  struct SyncState {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool cancelled = false;
-    uint64_t posted = 0;
-    uint64_t finished = 0;
-  };
-
   void Run() {
     for (;;) {
       int count = 0;
       if (socket_.Available(&count) == 0 && count > 0) Dispatch(count);
-      std::unique_lock<std::mutex> wait(sync_->mutex);
-      if (sync_->changed.wait_for(wait, std::chrono::milliseconds(kSocketPollIntervalMs),
-                                  [this] { return sync_->cancelled; })) {
-        return;
-      }
+      if (handover_.WaitForCancel(std::chrono::milliseconds(kSocketPollIntervalMs))) return;
     }
   }
 
+  // One hand-over at a time: bytes arriving meanwhile are counted by the next look.
   void Dispatch(int count) {
-    if (loop_ == nullptr) {
-      RunHandler(owner_, count);
-      return;
-    }
-    const std::shared_ptr<SyncState> state = sync_;
-    uint64_t ticket = 0;
-    {
-      std::lock_guard<std::mutex> guard(state->mutex);
-      if (state->cancelled) return;
-      ticket = ++state->posted;
-    }
     TClientSocketConnection* owner = &owner_;
-    // Closing happens on the loop thread too, so a hand-over that finds the state not cancelled runs
-    // before any closing can start.
-    loop_->Post([state, owner, count, ticket] {
-      {
-        std::lock_guard<std::mutex> guard(state->mutex);
-        if (state->cancelled) return;
-      }
-      RunHandler(*owner, count);
-      {
-        std::lock_guard<std::mutex> guard(state->mutex);
-        state->finished = ticket;
-      }
-      state->changed.notify_all();
-    });
-    // One hand-over at a time: bytes arriving meanwhile are counted by the next look.
-    std::unique_lock<std::mutex> wait(state->mutex);
-    state->changed.wait(wait, [&] { return state->cancelled || state->finished >= ticket; });
+    handover_.RunAndWait([owner, count] { RunHandler(*owner, count); });
   }
 
   // A handler's error has no caller to go to here; a failed read shows again at the next look.
@@ -113,8 +70,7 @@ class TClientSocketConnection::TClientSocketThread {
 
   TClientSocketConnection& owner_;
   platform::TcpClient& socket_;
-  platform::EventLoop* const loop_;
-  std::shared_ptr<SyncState> sync_;
+  LoopHandover handover_;
   std::thread thread_;
 };
 
