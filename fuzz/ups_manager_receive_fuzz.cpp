@@ -5,10 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/dialogs.h"
-#include "platform/event_loop.h"
-#include "platform/hive_registry.h"
+#include "fuzz/fuzz_server.h"
 #include "server/core/server_context.h"
 #include "server/ups/ups_manager.h"
 
@@ -26,12 +23,6 @@ class SilentLink final : public UpsLink {
   size_t sent = 0;
 };
 
-class NoDialogs final : public platform::Dialogs {
- public:
-  int ShowMessageBox(std::string_view, std::string_view, int) override { return platform::kIdOk; }
-  bool AskYesNo(std::string_view, std::string_view) override { return false; }
-};
-
 constexpr int32_t kProtocols[] = {1, 3, 7, 8};
 const char* const kCommands[] = {"100", "101", "1", "2", "110", "303", "400", "999"};
 
@@ -39,19 +30,10 @@ const char* const kCommands[] = {"100", "101", "1", "2", "110", "303", "400", "9
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  platform::ManualClock clock;
-  platform::EventLoop loop(clock);
-  std::unique_ptr<platform::Registry> registry = platform::OpenHiveFile("/nonexistent/keep-fuzz.reg");
-  NoDialogs dialogs;
-  ServerEnvironment environment{
-      loop,
-      clock,
-      clock,
-      *registry,
-      dialogs,
-      [](const std::string&, std::string_view, const platform::StartOptions&) { return false; },
-      [](std::string_view) {}};
-  ServerContext context(environment, ServerOptions{});
+  fuzz::FuzzServer server;
+  ServerContext& context = server.context;
+  platform::ManualClock& clock = server.clock;
+  platform::EventLoop& loop = server.loop;
   context.Setup.UpsSetup.ProtocolSetup.ProtocolNumber = kProtocols[data[0] % 4];
   context.Setup.ServerSetup.UpsManType = (data[0] & 4) != 0 ? kLinkUsb : kLinkSerial;
   context.Server.ModelTime1 = 3000;
