@@ -126,8 +126,11 @@ TEST_F(KeepdProcess, InterruptInServiceModeStopsWithoutAsking) {
 }
 
 TEST_F(KeepdProcess, HoldsTheSerialDeviceOfTheSettings) {
-  auto server = Start();
+  auto server = Start({"/DEBUG"});
   ASSERT_TRUE(WaitForSessionStart());
+  // Its wake-up shows the line is open.
+  const std::string debug_log = tree_.InstallPath() + "data/ups_debug.txt";
+  ASSERT_TRUE(WaitUntil([&] { return ReadFileText(debug_log).find(")01)0D \r\n") != std::string::npos; }, kLimit));
 
   // A second server (with a hive, and so an instance lock, of its own) cannot open the same device.
   InstallTree other;
@@ -147,8 +150,10 @@ TEST_F(KeepdProcess, HoldsTheSerialDeviceOfTheSettings) {
 TEST_F(KeepdProcess, DebugSwitchKeepsATrafficLogOfReceivedBytes) {
   auto server = Start({"/DEBUG"});
   ASSERT_TRUE(WaitForSessionStart());
-  ups_.WriteMaster("(230");
   const std::string debug_log = tree_.InstallPath() + "data/ups_debug.txt";
+  // The wake-up it sends shows the line is open; bytes written before that would wait unreported.
+  ASSERT_TRUE(WaitUntil([&] { return ReadFileText(debug_log).find(")01)0D \r\n") != std::string::npos; }, kLimit));
+  ups_.WriteMaster("(230");
   EXPECT_TRUE(
       WaitUntil([&] { return ReadFileText(debug_log).find("02)28 32 33 30 \r\n") != std::string::npos; }, kLimit))
       << ReadFileText(debug_log);
