@@ -6,6 +6,8 @@
 #include <string>
 
 #include "common/format_settings.h"
+#include "server/core/client_server.h"
+#include "server/core/request_queue.h"
 #include "server/core/server_environment.h"
 #include "server/core/setup_data.h"
 #include "server/services/server_data.h"
@@ -15,14 +17,16 @@
 namespace keep::server {
 
 // How the process was started (command-line switches).
+class CommandStep;
+
 struct ServerOptions {
   bool Debug = false;        // keep a traffic log of the UPS link
   bool ServiceMode = false;  // started by the service host
 };
 
 struct ServerContext {
-  ServerContext(const ServerEnvironment& environment, const ServerOptions& options)
-      : env(environment), Debug(options.Debug), ServiceMode(options.ServiceMode) {}
+  ServerContext(const ServerEnvironment& environment, const ServerOptions& options);
+  ~ServerContext();
   ServerContext(const ServerContext&) = delete;
   ServerContext& operator=(const ServerContext&) = delete;
 
@@ -38,6 +42,12 @@ struct ServerContext {
   TServerData Server;
   // The UPS link and its exchanges; created by the start sequence, freed by the stop sequence.
   std::unique_ptr<UpsManager> Manager;
+  // Requests waiting for the UPS, the clients' and the server's own.
+  RequestQueue Requests;
+  // The TCP server for clients; declared after what it uses so it goes first.
+  std::unique_ptr<ClientServer> Clients;
+  // The 100 ms step that hands queued requests to the UPS manager.
+  std::unique_ptr<CommandStep> Commands;
 
   // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
   std::string SchedulerPrefix;

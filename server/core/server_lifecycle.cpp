@@ -1,6 +1,9 @@
 #include "server/core/server_lifecycle.h"
 
 #include "platform/platform_info.h"
+#include "platform/tcp_client.h"
+#include "server/core/client_server.h"
+#include "server/core/command_step.h"
 #include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
 #include "server/core/settings.h"
@@ -11,6 +14,21 @@
 #include "server/services/server_data.h"
 
 namespace keep::server {
+namespace {
+
+// The start-up codes of a listener that cannot start.
+int ListenResult(int socket_code) {
+  switch (socket_code) {
+    case platform::kSocketErrorAddressInUse:
+      return kErrorClientPortInUse;
+    case platform::kSocketErrorNotSupported:
+      return kErrorSocketType;
+    default:
+      return socket_code;
+  }
+}
+
+}  // namespace
 
 bool StartSequence(ServerContext& context) {
   context.StartSequenceRan = true;
@@ -43,12 +61,32 @@ bool StartSequence(ServerContext& context) {
     return false;
   }
 
+  context.Clients = std::make_unique<ClientServer>(context);
+  ClientServer* clients = context.Clients.get();
+  AnswerRouter router;
+  router.SendToClient = [clients](const std::string& target, const std::string* parameter, int code) {
+    return clients->SendToClient(target, parameter, code);
+  };
+  router.NotifyAllClients = [clients](int code, const std::string* parameter) {
+    clients->NotifyAllClients(code, parameter);
+  };
+  context.Commands = std::make_unique<CommandStep>(context, context.Requests, std::move(router));
+
   context.SchedulerPrefix = LanguageText(context.Setup, "LOGS", "SchedulerName") + " ";
+
+  // The client listener: a port in use or a missing socket type is reported and the server goes on
+  // without it.
+  if (const int listen_result = ListenResult(context.Clients->Start(context.Setup.ServerSetup.SrvListenPort));
+      listen_result != kErrorOk && ReportStartError(context, listen_result)) {
+    return false;
+  }
 
   if (const int open_result = context.Manager->ConnectLink();
       open_result != kErrorOk && ReportStartError(context, open_result)) {
     return false;
   }
+
+  context.Commands->Enable(true);
 
   IdentifyUps(context);
   return true;
@@ -58,11 +96,17 @@ void StopSequence(ServerContext& context) {
   if (context.StopSequenceRan) return;
   context.StopSequenceRan = true;
   context.Server.Info.ServerStopping = true;
-  // Everything the start sequence created is released here, in reverse order of creation.
+  // Everything the start sequence created is released here, in reverse order of creation: the
+  // clients go before the link, so nobody is answered from a closing UPS link.
+  if (context.Clients != nullptr) context.Clients->Stop();
+  if (context.Commands != nullptr) context.Commands->Enable(false);
   if (context.Manager != nullptr) {
     context.Manager->CloseLink();
     context.Manager.reset();
   }
+  context.Commands.reset();
+  context.Clients.reset();
+  context.Requests.Clear();
   context.Setup.UpsSetup.Events.clear();
 }
 

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include "common/scrambling.h"
 #include "tests/support/child_process.h"
 #include "tests/support/install_tree.h"
+#include "tests/support/loopback_listener.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/pty_process.h"
 #include "tests/support/upssim_process.h"
@@ -225,6 +228,42 @@ TEST_F(KeepdOnSimulator, IdentifiesTheUpsAtStartOverTheNetworkAdapter) {
   UseDevice(
       "", "\"UpsManType\"=dword:00000002\n\"UpsNetCardAddress\"=\"127.0.0.1:" + std::to_string(sim.TcpPort()) + "\"\n");
   ExpectIdentifiedWithTrafficLog(sim);
+}
+
+TEST_F(KeepdOnSimulator, AnswersClientRequestsOverTcp) {
+  UpsSimulator sim(UpsSimulator::Link::kPty, 1, tree_.Folder());
+  ASSERT_TRUE(sim.Ready()) << sim.Output();
+  const int port = ClosedLoopbackPort();
+  UseDevice(
+      sim.SlavePath(), "\"SrvListenPort\"=dword:" + [&] {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", port);
+        return std::string(hex);
+      }());
+  auto server = Start();
+  ASSERT_TRUE(WaitForSessionStart());
+  // Identified: the UPS's first status answer is in.
+  ASSERT_TRUE(WaitUntil([&] { return sim.RecordedQueries() == "I\nQ1\n"; }, kLimit)) << sim.RecordedQueries();
+
+  std::unique_ptr<Peer> client;
+  ASSERT_TRUE(WaitUntil([&] { return (client = Peer::Connect(port)) != nullptr; }, kLimit));
+  const auto ask = [&](const std::string& frame) {
+    client->Send(ScrambleText(frame) + "\r\n");
+    std::string line = client->ReadUntil('\n', kLimit);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return UnscrambleText(line);
+  };
+  // The simulator's status: mains, no anomaly, load 34 %, no temperature from this protocol variant.
+  std::string answer;
+  ASSERT_TRUE(WaitUntil([&] { return (answer = ask("<|101|>")).rfind("<|101|0|0|340|&|", 0) == 0; }, kLimit)) << answer;
+  EXPECT_EQ("<|502|>", ask("<|101|x|>"));
+  EXPECT_EQ("<|502|>", ask("101"));
+  EXPECT_EQ("<|502|>", ask("<|139|4|>"));
+  EXPECT_EQ("<|110|1|>", ask("<|110|>")) << "queued; this protocol variant answers it from the data held";
+
+  server->Signal(SIGTERM);
+  EXPECT_EQ(std::optional<int>(0), server->WaitForExit(kLimit));
+  EXPECT_TRUE(client->SeesEnd(kLimit)) << "the stop sequence closes the client connections";
 }
 
 class KeepdInvalidSetup : public KeepdProcess {

@@ -56,6 +56,8 @@ class ServerTestEnv {
     registry_.SetString(kGlobalsKey, "LanguageFile", "test.lng");
     registry_.SetString(kServerKey, "UpsModelName", kMegatecTestModel);
     registry_.SetString(kServerKey, "UpsDevice", ups_.SlavePath());
+    // A free port for the client listener, so parallel tests never collide.
+    registry_.SetDword(kServerKey, "SrvListenPort", 0);
   }
 
   std::string LogText() const { return ReadFileText(install_ + "data/ups_log.txt"); }

@@ -35,7 +35,9 @@ void InstallTree::WriteHive(const std::string& install_path, const std::string& 
 }
 
 std::string InstallTree::SerialUpsValues(const std::string& device) {
-  return "\"UpsModelName\"=\"" + std::string(kMegatecTestModel) + "\"\n\"UpsDevice\"=\"" + device + "\"\n";
+  // Port 0: the client listener takes a free port, so servers of parallel tests never collide.
+  return "\"UpsModelName\"=\"" + std::string(kMegatecTestModel) + "\"\n\"UpsDevice\"=\"" + device +
+         "\"\n\"SrvListenPort\"=dword:00000000\n";
 }
 
 std::string InstallTree::LogText() const { return ReadFileText(install_ + "data/ups_log.txt"); }

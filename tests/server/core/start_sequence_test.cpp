@@ -100,6 +100,7 @@ class ErrorReporter : public ::testing::Test {
     ASSERT_TRUE(StartSequence(env_.context()));
     env_.registry().SetString(kServerKey, "UpsDevice", "/dev/ttyS9");
     env_.context().Setup.ServerSetup.UpsDevice = "/dev/ttyS9";
+    env_.context().Setup.ServerSetup.SrvListenPort = 5769;
     env_.starter().started.clear();
   }
   ServerTestEnv env_;

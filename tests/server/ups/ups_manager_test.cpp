@@ -5,87 +5,20 @@
 
 #include "server/core/error_codes.h"
 #include "tests/server/server_test_env.h"
+#include "tests/support/scripted_ups.h"
 
 namespace keep::server {
 namespace {
 
+using test::LinkRecord;
+using test::ScriptedDriver;
 using test::ServerTestEnv;
-
-// What the manager sent, with the manual-clock time of each send.
-struct LinkRecord {
-  std::vector<std::pair<int64_t, std::string>> sent;
-  int opens = 0;
-  bool freed = false;
-  std::string Sent() const {
-    std::string all;
-    for (const auto& [at, text] : sent) all += text;
-    return all;
-  }
-};
-
-class ScriptedLink final : public UpsLink {
- public:
-  ScriptedLink(LinkRecord& record, const platform::MonotonicClock& clock, bool reopens)
-      : record_(record), clock_(clock), reopens_(reopens) {}
-  int Create(const TSetupData&, TLogger*) override { return 0; }
-  int Open() override {
-    ++record_.opens;
-    return 0;
-  }
-  void Send(std::string_view text) override { record_.sent.emplace_back(clock_.NowMs(), std::string(text)); }
-  void Free() override { record_.freed = true; }
-  bool ReopensOnWakeUp() const override { return reopens_; }
-
- private:
-  LinkRecord& record_;
-  const platform::MonotonicClock& clock_;
-  bool reopens_;
-};
-
-// Code 100 queues "A" then "B"; code 7 queues "T" (no reply, 12 s delay) then "A"; anything else
-// queues nothing. A reply is "ok-<query>" and a carriage return.
-class ScriptedDriver final : public ProtocolDriver {
- public:
-  std::string Init(DriverContext&) override {
-    ++inits;
-    return "\r";
-  }
-  bool BuildCommand(DriverContext& c) override {
-    TStringList& queue = c.UpsCommand.Exchange.Queue;
-    if (c.UpsCommand.Code == 100) queue = {"A", "B"};
-    if (c.UpsCommand.Code == 7) queue = {"T", "A"};
-    return !queue.empty();
-  }
-  void BuildNext(DriverContext& c, uint8_t& expect_reply, int32_t& delay_ms) override {
-    const std::string& head = c.UpsCommand.Exchange.Queue.front();
-    c.ReplyTimeout = 500;
-    c.UpsCommand.Exchange.Frame = head + "\r";
-    expect_reply = head == "T" ? 0 : 1;
-    delay_ms = head == "T" ? 12000 : 0;
-  }
-  bool Parse(DriverContext& c, std::string& buffer) override {
-    const size_t cr = buffer.find('\r');
-    if (cr == std::string::npos) return false;
-    const std::string line = buffer.substr(0, cr);
-    buffer.erase(0, cr + 1);
-    return line == "ok-" + c.UpsCommand.Exchange.Queue.front();
-  }
-  int inits = 0;
-};
 
 class UpsManagerTest : public ::testing::Test {
  protected:
   void Create(bool with_driver = true, bool reopens = false) {
     manager_ = std::make_unique<UpsManager>(env_.context());
-    manager_->SetLinkFactory([this, reopens](uint8_t, platform::EventLoop&, ReceiveHandler) {
-      return std::make_unique<ScriptedLink>(link_, env_.clock(), reopens);
-    });
-    manager_->SetDriverFactory([this, with_driver](int32_t) -> std::unique_ptr<ProtocolDriver> {
-      if (!with_driver) return nullptr;
-      auto driver = std::make_unique<ScriptedDriver>();
-      driver_ = driver.get();
-      return driver;
-    });
+    test::UseScriptedUps(*manager_, link_, env_.clock(), &driver_, with_driver, reopens);
     ASSERT_EQ(kErrorOk, manager_->CreateLink());
     ASSERT_EQ(kErrorOk, manager_->ConnectLink());
   }

@@ -1,0 +1,54 @@
+// The command step: every 100 ms, when the UPS manager is idle, it completes the request that has
+// just finished and hands the next queued request to the manager; when the manager has lost the
+// UPS it marks the link as failed and identifies the UPS again. At most one request is with the
+// UPS at a time. Main loop only.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/event_loop.h"
+#include "server/core/request_queue.h"
+#include "server/core/server_context.h"
+#include "server/services/request_completion.h"
+
+namespace keep::server {
+
+inline constexpr int64_t kCommandStepIntervalMs = 100;
+
+class CommandStep {
+ public:
+  // `context` and `queue` must outlive the step, and the context's loop must outlive it too. The
+  // timer is created disabled.
+  CommandStep(ServerContext& context, RequestQueue& queue, AnswerRouter router);
+  CommandStep(const CommandStep&) = delete;
+  CommandStep& operator=(const CommandStep&) = delete;
+
+  // The status evaluation, run after a lost link is seen and after the server's own requests
+  // complete. May be left empty.
+  void SetEvaluate(std::function<void()> evaluate) { evaluate_ = std::move(evaluate); }
+
+  // Starts or stops the 100 ms timer.
+  void Enable(bool enabled);
+  bool Enabled() const { return timer_.Enabled(); }
+
+  // One step. Does nothing while the manager is busy, or when there is no manager (before start,
+  // after stop). When the completion of the last request is put off to the next step (first
+  // identification pending), the queue waits for it. Also run directly by the stop sequence.
+  void Step();
+  // Hands the first queued request to the manager and answers it at once (and counts it complete)
+  // when the manager needs no exchange for it; otherwise its completion follows at a later step.
+  // Nothing when the queue is empty.
+  void ExecuteNextRequest();
+
+ private:
+  void OnTick();
+
+  ServerContext& context_;
+  RequestQueue& queue_;
+  AnswerRouter router_;
+  std::function<void()> evaluate_;
+  platform::Timer timer_;
+};
+
+}  // namespace keep::server

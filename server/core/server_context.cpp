@@ -1,0 +1,13 @@
+#include "server/core/server_context.h"
+
+#include "server/core/command_step.h"
+
+namespace keep::server {
+
+// Out of line, where the step's class is complete.
+ServerContext::ServerContext(const ServerEnvironment& environment, const ServerOptions& options)
+    : env(environment), Debug(options.Debug), ServiceMode(options.ServiceMode) {}
+
+ServerContext::~ServerContext() = default;
+
+}  // namespace keep::server
