@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/tcp_client.h"
+#include "tests/support/loop_runner.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/pty_pair.h"
 
@@ -62,12 +63,7 @@ class TcpLineServerTest : public ::testing::Test {
 
   // Drives the loop on the real clock until `ready` holds or the limit passes.
   bool RunUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit = kLimit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!ready()) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      if (loop_.RunDue() == 0) std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return test::RunLoopUntil(loop_, ready, limit);
   }
 
   // Reads until `count` line ends came (or the limit passed).

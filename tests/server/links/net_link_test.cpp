@@ -14,6 +14,7 @@
 #include "platform/event_loop.h"
 #include "server/core/error_codes.h"
 #include "server/links/traffic_log.h"
+#include "tests/support/loop_runner.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
@@ -46,14 +47,7 @@ class NetLinkTest : public ::testing::Test {
   }
 
   // Runs the loop's due work until `ready` holds, at most kLimit of real time.
-  bool RunUntil(const std::function<bool()>& ready) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (!ready()) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      if (loop_.RunDue() == 0) std::this_thread::sleep_for(1ms);
-    }
-    return true;
-  }
+  bool RunUntil(const std::function<bool()>& ready) { return test::RunLoopUntil(loop_, ready, kLimit); }
 
   LoopbackListener adapter_;  // stands for the network adapter
   std::unique_ptr<platform::MonotonicClock> clock_ = platform::MonotonicClock::CreateReal();

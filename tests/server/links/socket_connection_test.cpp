@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "tests/support/loop_runner.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/pty_pair.h"
 
@@ -51,14 +52,7 @@ class SocketConnectionTest : public ::testing::Test {
 
   // Runs the loop's due work until `ready` holds, at most kLimit of real time (a real socket is on
   // the other side).
-  bool RunUntil(const std::function<bool()>& ready) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (!ready()) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      if (loop_.RunDue() == 0) std::this_thread::sleep_for(1ms);
-    }
-    return true;
-  }
+  bool RunUntil(const std::function<bool()>& ready) { return test::RunLoopUntil(loop_, ready, kLimit); }
 
   LoopbackListener listener_;
   std::unique_ptr<platform::MonotonicClock> clock_ = platform::MonotonicClock::CreateReal();
