@@ -13,6 +13,8 @@ CommandStep::CommandStep(ServerContext& context, RequestQueue& queue, AnswerRout
   timer_.SetOnTimer([this] { OnTick(); });
 }
 
+void CommandStep::Hold(int64_t milliseconds) { held_until_ms_ = context_.env.monotonic.NowMs() + milliseconds; }
+
 void CommandStep::Enable(bool enabled) { timer_.SetEnabled(enabled); }
 
 void CommandStep::OnTick() {
@@ -36,7 +38,8 @@ void CommandStep::Step() {
   // A completion put off to the next step still needs Command: executing the next request now
   // would overwrite it and lose that request's answer.
   const bool completion_pending = !server.Info.CompletionDone && !server.Command.Requester.empty();
-  if (!queue_.Empty() && !completion_pending) ExecuteNextRequest();
+  const bool held = context_.env.monotonic.NowMs() < held_until_ms_;
+  if (!queue_.Empty() && !completion_pending && !held) ExecuteNextRequest();
 }
 
 void CommandStep::ExecuteNextRequest() {

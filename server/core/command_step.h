@@ -28,6 +28,10 @@ class CommandStep {
   // complete. May be left empty.
   void SetEvaluate(std::function<void()> evaluate) { evaluate_ = std::move(evaluate); }
 
+  // Hands nothing to the UPS for `milliseconds` from now (the pause after asking a running
+  // calibration test to stop); completions and link checks go on.
+  void Hold(int64_t milliseconds);
+
   // Starts or stops the 100 ms timer.
   void Enable(bool enabled);
   bool Enabled() const { return timer_.Enabled(); }
@@ -48,6 +52,7 @@ class CommandStep {
   RequestQueue& queue_;
   AnswerRouter router_;
   std::function<void()> evaluate_;
+  int64_t held_until_ms_ = 0;
   platform::Timer timer_;
 };
 

@@ -1,6 +1,7 @@
 #include "server/core/server_context.h"
 
 #include "server/core/command_step.h"
+#include "server/services/main_cycle.h"
 
 namespace keep::server {
 

@@ -16,9 +16,10 @@
 
 namespace keep::server {
 
-// How the process was started (command-line switches).
 class CommandStep;
+class MainCycle;
 
+// How the process was started (command-line switches).
 struct ServerOptions {
   bool Debug = false;        // keep a traffic log of the UPS link
   bool ServiceMode = false;  // started by the service host
@@ -48,6 +49,8 @@ struct ServerContext {
   std::unique_ptr<ClientServer> Clients;
   // The 100 ms step that hands queued requests to the UPS manager.
   std::unique_ptr<CommandStep> Commands;
+  // The one-second main cycle (polls, countdown, samples); stopped while the UPS link is down.
+  std::unique_ptr<MainCycle> Cycle;
 
   // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
   std::string SchedulerPrefix;

@@ -3,15 +3,19 @@
 #include "platform/platform_info.h"
 #include "platform/tcp_client.h"
 #include "server/core/client_server.h"
+#include "server/core/command_codes.h"
 #include "server/core/command_step.h"
 #include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
 #include "server/core/settings.h"
 #include "server/core/ups_identification.h"
+#include "server/services/battery_estimate.h"
 #include "server/services/language.h"
+#include "server/services/main_cycle.h"
 #include "server/services/model_database.h"
 #include "server/services/recording.h"
 #include "server/services/server_data.h"
+#include "server/services/status_evaluation.h"
 
 namespace keep::server {
 namespace {
@@ -26,6 +30,18 @@ int ListenResult(int socket_code) {
     default:
       return socket_code;
   }
+}
+
+bool AutonomyTestRunning(const ServerContext& context) {
+  const TCode& state = context.Ups.Test.AutonomyTestState;
+  return state == "1" || state == "2";
+}
+
+// A calibration test must not outlive the server: the stop request goes to the UPS at once,
+// addressed to the local host so nobody outside receives its answer.
+void SendAutonomyTestStop(ServerContext& context) {
+  context.Requests.QueueRequest(kLocalStopRequester, BuildRequestFrame(kCodeAutonomyTest, {"0"}), true);
+  context.Commands->Step();
 }
 
 }  // namespace
@@ -52,6 +68,8 @@ bool StartSequence(ServerContext& context) {
 
   const int model_result = LoadModelRecord(context.env.registry, context.Setup, context.Ups, context.Server);
   if (model_result != kErrorOk && ReportStartError(context, model_result)) return false;
+  // The autonomy shown before the first poll comes from the charge kept across restarts.
+  UpdateAutonomy(context);
 
   ResetServerState(context.Server);
 
@@ -71,6 +89,10 @@ bool StartSequence(ServerContext& context) {
     clients->NotifyAllClients(code, parameter);
   };
   context.Commands = std::make_unique<CommandStep>(context, context.Requests, std::move(router));
+  context.Cycle = std::make_unique<MainCycle>(context);
+  ServerContext* evaluated = &context;
+  context.Commands->SetEvaluate([evaluated] { EvaluateUpsState(*evaluated); });
+  clients->on_shutdown_requested = [evaluated] { EvaluateUpsState(*evaluated); };
 
   context.SchedulerPrefix = LanguageText(context.Setup, "LOGS", "SchedulerName") + " ";
 
@@ -86,24 +108,50 @@ bool StartSequence(ServerContext& context) {
     return false;
   }
 
+  context.Cycle->Enable(true);
   context.Commands->Enable(true);
 
+  EvaluateUpsState(context);
   IdentifyUps(context);
   return true;
+}
+
+void BeginStop(ServerContext& context, std::function<void()> finish) {
+  if (context.StopSequenceRan || context.Commands == nullptr || !AutonomyTestRunning(context)) {
+    finish();
+    return;
+  }
+  context.Server.Info.ServerStopping = true;
+  // Nothing but the stop request's exchange may run in the pause: a main cycle tick would evaluate
+  // a stopping server and the command step would hand the UPS other requests.
+  if (context.Cycle != nullptr) context.Cycle->Enable(false);
+  context.Commands->Enable(false);
+  SendAutonomyTestStop(context);
+  context.env.loop.AddTimer(kAutonomyTestStopWaitMs, false, [&context, finish = std::move(finish)] {
+    if (context.Commands != nullptr) context.Commands->Step();
+    finish();
+  });
 }
 
 void StopSequence(ServerContext& context) {
   if (context.StopSequenceRan) return;
   context.StopSequenceRan = true;
+  const bool stop_pending = !context.Server.Info.ServerStopping;
   context.Server.Info.ServerStopping = true;
+  // Stopped without the pause of BeginStop (a fatal error, the loop already ended): the stop request
+  // still reaches the UPS, its answer is not waited for.
+  if (stop_pending && context.Commands != nullptr && AutonomyTestRunning(context)) SendAutonomyTestStop(context);
+  EvaluateUpsState(context);
   // Everything the start sequence created is released here, in reverse order of creation: the
   // clients go before the link, so nobody is answered from a closing UPS link.
   if (context.Clients != nullptr) context.Clients->Stop();
+  if (context.Cycle != nullptr) context.Cycle->Enable(false);
   if (context.Commands != nullptr) context.Commands->Enable(false);
   if (context.Manager != nullptr) {
     context.Manager->CloseLink();
     context.Manager.reset();
   }
+  context.Cycle.reset();
   context.Commands.reset();
   context.Clients.reset();
   context.Requests.Clear();

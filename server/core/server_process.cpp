@@ -31,8 +31,10 @@ struct QuestionMailbox {
 };
 
 void StopServer(ServerContext& context) {
-  StopSequence(context);
-  context.env.loop.Stop();
+  BeginStop(context, [&context] {
+    StopSequence(context);
+    context.env.loop.Stop();
+  });
 }
 
 void AskToStop(ServerContext& context, const std::shared_ptr<platform::Dialogs>& dialogs,

@@ -1,6 +1,12 @@
 #include "server/services/request_completion.h"
 
+#include <string_view>
+
+#include "common/fill_params.h"
 #include "server/core/request_queue.h"
+#include "server/services/battery_estimate.h"
+#include "server/services/language.h"
+#include "server/services/main_cycle.h"
 #include "server/services/recording.h"
 
 namespace keep::server {
@@ -35,8 +41,61 @@ bool IsSettingChange(int code) {
   }
 }
 
-CompletionPlan PlanFor(ServerContext& context, const AnswerRouter& router, int code) {
+std::string LogsText(const ServerContext& context, std::string_view key) {
+  return LanguageText(context.Setup, "LOGS", key);
+}
+
+// The log line of a battery test the UPS has reported on ("@" when it could not run one).
+std::string BatteryTestText(const ServerContext& context, const std::string& result) {
+  if (result == "@") return LogsText(context, "BatteryTestImpossible");
+  std::string outcome;
+  if (result == "0") {
+    outcome = "Ok";
+  } else if (result == "255") {
+    outcome = LogsText(context, "BatteryToReplace");
+  } else {
+    outcome = result + " %";
+  }
+  return FillParam(LogsText(context, "BatteryTestExecuted"), outcome);
+}
+
+void Notify(const AnswerRouter& router, int code, const std::string& notice) {
+  if (router.NotifyAllClients) router.NotifyAllClients(code, &notice);
+}
+
+// Request 401 starts ("1" or anything but "0") or stops ("0") the autonomy calibration test.
+void PlanCalibration(ServerContext& context, const AnswerRouter& router, const std::string& requester,
+                     const std::string& prefix, CompletionPlan& plan) {
+  const TStringList& params = context.Server.Command.Params;
+  const bool stop = params.size() > 1 && params[1] == "0";
+  if (stop) {
+    // A stop without a running test (asked twice, or after the mains returned) has nothing to end.
+    if (context.Ups.Main.CalibrationState != "1") return;
+    EndCalibrationTest(context);
+    const std::string minutes = MinutesText(context.Setup.UpsSetup.UpsAutonomyTime);
+    // The server stops the test itself when the battery runs low; clients tell that from a stop
+    // somebody asked for by the notice.
+    if (requester == kInternalTarget) {
+      plan.Text = LogsText(context, "AutonomyTestEnd");
+      Notify(router, 401, "4");
+    } else {
+      plan.Text = LogsText(context, "AutonomyTestStop");
+      Notify(router, 401, "3");
+    }
+    plan.Text = FillParam(plan.Text, minutes);
+  } else {
+    StartCalibrationTest(context);
+    Notify(router, 401, "1");
+    plan.Text = prefix + LogsText(context, "AutonomyTestStart");
+  }
+  plan.Evaluate = false;
+  plan.Answer = false;
+}
+
+CompletionPlan PlanFor(ServerContext& context, const AnswerRouter& router, const std::string& requester, int code) {
   CompletionPlan plan;
+  // The server asks for tests only when the scheduler says so, so their log lines carry its name.
+  const std::string prefix = requester == kInternalTarget ? context.SchedulerPrefix : std::string();
   if (code == 1) {
     // The data sample is written by the evaluation that follows, not sent to anyone.
     context.Server.RecordNow = true;
@@ -45,6 +104,21 @@ CompletionPlan PlanFor(ServerContext& context, const AnswerRouter& router, int c
     if (router.NotifyAllClients) router.NotifyAllClients(code, nullptr);
     plan.Evaluate = false;
     plan.Answer = false;
+  } else if (code == 304) {
+    plan.Text = LogsText(context, "BatteryHistoryReset");
+    plan.Evaluate = false;
+  } else if (code == 305 || code == 313) {
+    plan.Text = LogsText(context, "EventListReset");
+    plan.Evaluate = false;
+  } else if (code == 400 || code == 402) {
+    const std::string& result = context.Ups.Test.BatteryTestResult;
+    // An empty result (the record before any reply filled it) is no more a result than "&".
+    if (!result.empty() && result != "&") {
+      plan.Text = prefix + BatteryTestText(context, result);
+      plan.Evaluate = false;
+    }
+  } else if (code == 401) {
+    PlanCalibration(context, router, requester, prefix, plan);
   }
   return plan;
 }
@@ -72,7 +146,7 @@ void CompleteRequest(ServerContext& context, const AnswerRouter& router, const s
   // Copies: the evaluation and the routing callbacks may queue or start other work.
   const std::string requester = command.Requester;
   const int code = command.Code;
-  const CompletionPlan plan = PlanFor(context, router, code);
+  const CompletionPlan plan = PlanFor(context, router, requester, code);
   if (!plan.Text.empty()) WriteLogLine(context, plan.Text);
   if (plan.Evaluate && requester == kInternalTarget && evaluate) evaluate();
   if (plan.Answer) AnswerRequester(router, requester, code);

@@ -27,7 +27,10 @@ bool AnswerRequester(const AnswerRouter& router, const std::string& requester, i
 // is pending (UpsConnecting) it records the identification as answered, runs `evaluate` and leaves
 // CompletionDone false, so the completion is processed again at the next step. Otherwise it routes
 // the answer, runs `evaluate` after the server's own requests when the code asks for it, and sets
-// CompletionDone. `evaluate` may be empty.
+// CompletionDone. On the way it logs battery test results, UPS resets and the start and end of the
+// autonomy calibration test (which it also starts and ends in the estimate), and notifies every
+// client of setting changes and of the calibration test (401 with "1" started, "3" stopped by a
+// client, "4" ended by the server). `evaluate` may be empty.
 void CompleteRequest(ServerContext& context, const AnswerRouter& router, const std::function<void()>& evaluate);
 
 }  // namespace keep::server

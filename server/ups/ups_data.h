@@ -50,6 +50,7 @@ struct TUpsMainData {
   float LoadT = 0.0f;
   std::string Temperature;          // whole degrees Celsius
   int32_t AutonomyTime = 0;         // seconds
+  int32_t AutonomyAtFailure = 0;    // AutonomyTime when the mains last failed (status evaluation)
   std::string AutonomyReserveTime;  // minutes
   uint8_t AutonomyFromUps = 0;      // non-zero when the UPS reports autonomy and charge itself
   TCode CalibrationState;           // "&" not available, "@" never run or to repeat, 0 done, 1 running

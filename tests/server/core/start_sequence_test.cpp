@@ -4,7 +4,9 @@
 #include "server/core/command_switches.h"
 #include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
+#include "server/core/command_step.h"
 #include "server/core/server_lifecycle.h"
+#include "server/services/main_cycle.h"
 #include "tests/server/server_test_env.h"
 
 namespace keep::test {
@@ -26,8 +28,11 @@ TEST(StartSequence, RunsAndLogsTheSessionStartWithTheFixedDateFormat) {
 
   EXPECT_EQ("08/12/2026 14:30:05  Session begins\r\n", env.LogText());
   EXPECT_EQ("SCHED - ", env.context().SchedulerPrefix);
-  EXPECT_TRUE(env.context().Server.Info.ServerStarted);
+  // The first evaluation has told of the start; the UPS is still being identified.
+  EXPECT_FALSE(env.context().Server.Info.ServerStarted);
   EXPECT_TRUE(env.context().Server.Info.UpsConnecting);
+  EXPECT_TRUE(env.context().Cycle->Enabled());
+  EXPECT_TRUE(env.context().Commands->Enabled());
   EXPECT_TRUE(env.context().Server.Info.EventLogReady);
   EXPECT_TRUE(env.context().Server.ProtocolReset);
   EXPECT_EQ("bin/keepd", env.context().Server.Info.LaunchedBy);
@@ -58,6 +63,56 @@ TEST(StartSequence, LoadsTheModelAndOpensItsSerialLinkUntilTheStop) {
   server::StopSequence(env.context());
   EXPECT_EQ(nullptr, env.context().Manager);
   EXPECT_EQ(0, platform::SerialPort::Open(env.ups().SlavePath(), &other).error) << "the stop frees the device";
+}
+
+TEST(StartSequence, StartAndStopEventsAreLoggedWhenConfigured) {
+  ServerTestEnv env;
+  env.Install("[LOGS]\nNewSessionStart=Session begins\n0=Up on $ port $\n1=Going down\n");
+  env.registry().SetDword(kServerKey, "EventCounter", 2);
+  env.registry().SetString(kServerKey, "Event0", "0|$LOG");
+  env.registry().SetString(kServerKey, "Event1", "1|$LOG");
+  ASSERT_TRUE(StartSequence(env.context()));
+  EXPECT_NE(std::string::npos, env.LogText().find("  Up on " + env.ups().SlavePath() + " port 0\r\n")) << env.LogText();
+  server::StopSequence(env.context());
+  EXPECT_NE(std::string::npos, env.LogText().find("  Going down\r\n")) << env.LogText();
+}
+
+TEST(StopSequence, RunningCalibrationTestIsStoppedAndAnsweredBeforeTheServerGoes) {
+  ServerTestEnv env;
+  env.Install(kLanguage);
+  ASSERT_TRUE(StartSequence(env.context()));
+  server::ServerContext& context = env.context();
+  context.Ups.Test.AutonomyTestState = "1";
+  bool finished = false;
+  server::BeginStop(context, [&] {
+    finished = true;
+    server::StopSequence(context);
+  });
+  EXPECT_TRUE(context.Server.Info.ServerStopping);
+  EXPECT_FALSE(context.Cycle->Enabled()) << "no main cycle while the stop request is under way";
+  EXPECT_FALSE(context.Commands->Enabled());
+  // The manager is still identifying the UPS: the stop request waits first in the queue.
+  ASSERT_FALSE(context.Requests.Empty());
+  EXPECT_EQ("127.0.0.1|<|401|0|>", context.Requests.Items()[0]);
+
+  env.clock().AdvanceMs(server::kAutonomyTestStopWaitMs - 1);
+  env.loop().RunDue();
+  EXPECT_FALSE(finished);
+  env.clock().AdvanceMs(1);
+  env.loop().RunDue();
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(context.StopSequenceRan);
+}
+
+TEST(StopSequence, WithoutACalibrationTestTheStopIsImmediate) {
+  ServerTestEnv env;
+  env.Install(kLanguage);
+  ASSERT_TRUE(StartSequence(env.context()));
+  bool finished = false;
+  server::BeginStop(env.context(), [&] { finished = true; });
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(env.context().Requests.Empty());
+  server::StopSequence(env.context());
 }
 
 TEST(StartSequence, ServiceHostIsTheLauncherInServiceMode) {

@@ -1,0 +1,18 @@
+// The event dispatcher: runs the actions the user configured for an event number, in order.
+// Main loop only (it runs inside the status evaluation).
+#pragma once
+
+#include <cstdint>
+
+#include "common/text_lists.h"
+#include "server/core/server_context.h"
+
+namespace keep::server {
+
+// Runs the first configured action list whose event number is `event`, filling the event's texts
+// with `arguments` ("$" placeholders in order, "^" as a line break). Unknown action names are
+// skipped. Returns `pending`, set when an action asks for the shutdown event (10) to follow in the
+// same evaluation.
+bool RaiseEvent(ServerContext& context, uint8_t event, const TStringList& arguments, bool pending);
+
+}  // namespace keep::server
