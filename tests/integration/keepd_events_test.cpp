@@ -89,7 +89,8 @@ std::vector<std::string> LogTexts(const std::string& log) {
 
 class KeepdEvents : public ::testing::Test {
  protected:
-  KeepdEvents() : sim_(UpsSimulator::Link::kPty, 1, tree_.Folder()) {}
+  explicit KeepdEvents(int protocol = 1, std::string model = kMegatecTestModel)
+      : sim_(UpsSimulator::Link::kPty, protocol, tree_.Folder()), model_(std::move(model)) {}
 
   void SetUp() override { ASSERT_TRUE(sim_.Ready()) << sim_.Output(); }
 
@@ -103,9 +104,9 @@ class KeepdEvents : public ::testing::Test {
   // Starts keepd on the simulator with every event logged and `values` added to the server key.
   void Start(const std::string& values) {
     port_ = ClosedLoopbackPort();
-    tree_.WriteHive(
-        tree_.InstallPath(), "english.lng",
-        InstallTree::SerialUpsValues(sim_.SlavePath()) + LogEveryEvent() + Dword("SrvListenPort", port_) + values);
+    tree_.WriteHive(tree_.InstallPath(), "english.lng",
+                    Text("UpsModelName", model_) + Text("UpsDevice", sim_.SlavePath()) + LogEveryEvent() +
+                        Dword("SrvListenPort", port_) + values);
     server_ = std::make_unique<ChildProcess>(BuiltProgram("keepd"), std::vector<std::string>{}, tree_.Environment(),
                                              tree_.Folder());
   }
@@ -130,8 +131,15 @@ class KeepdEvents : public ::testing::Test {
 
   InstallTree tree_;
   UpsSimulator sim_;
+  std::string model_;
   std::unique_ptr<ChildProcess> server_;
   int port_ = 0;
+};
+
+// A model whose UPS has a beeper the clients can switch.
+class KeepdEventsWithBeeper : public KeepdEvents {
+ protected:
+  KeepdEventsWithBeeper() : KeepdEvents(3, "Keep HomeShield 800") {}
 };
 
 TEST_F(KeepdEvents, StartAndStopAreLoggedWithTheDeviceAndPort) {
@@ -306,6 +314,36 @@ TEST_F(KeepdEvents, DataSamplesUseTheSeparatorThroughout) {
   EXPECT_TRUE(std::regex_search(data, std::regex(R"(\r\n\d\d/\d\d/\d{4};\d\d:\d\d:\d\d;230;;;230;;;34\.0;;;)")))
       << data;
   EXPECT_NE(std::string::npos, data.find(";OutputPower_R(%);")) << data;
+}
+
+TEST_F(KeepdEvents, BatteryTestResultIsLoggedAndAnsweredToTheAsker) {
+  Start("");
+  ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
+  std::unique_ptr<Peer> client = Connect();
+  ASSERT_TRUE(client != nullptr);
+  client->Send(ScrambleText("<|400|>") + "\r\n");
+  // The UPS tests its battery for a while before the server asks for the status again.
+  const std::string answer = ReadAnswer(*client, milliseconds(30000));
+  EXPECT_EQ(0u, answer.rfind("<|400|", 0)) << answer;
+  EXPECT_TRUE(WaitForLine("Battery test done - result: Ok")) << tree_.LogText();
+  EXPECT_NE(std::string::npos, sim_.RecordedQueries().find("T\n")) << sim_.RecordedQueries();
+}
+
+TEST_F(KeepdEventsWithBeeper, SettingsChangeIsToldToEveryClientOnceAndToNobodyElse) {
+  Start("");
+  ASSERT_TRUE(WaitForLine("UPS identified: " + model_)) << tree_.LogText();
+  std::unique_ptr<Peer> asker = Connect();
+  std::unique_ptr<Peer> other = Connect();
+  ASSERT_TRUE(asker != nullptr && other != nullptr);
+  asker->Send(ScrambleText("<|303|1|>") + "\r\n");
+  const std::string to_asker = ReadAnswer(*asker);
+  const std::string to_other = ReadAnswer(*other);
+  EXPECT_EQ(0u, to_asker.rfind("<|303|", 0)) << to_asker;
+  EXPECT_EQ(to_asker, to_other);
+  // Nothing more for either: the notice was the answer.
+  asker->Send(ScrambleText("<|101|>") + "\r\n");
+  EXPECT_EQ(0u, ReadAnswer(*asker).rfind("<|101|", 0));
+  EXPECT_NE(std::string::npos, sim_.RecordedQueries().find("Q\n")) << sim_.RecordedQueries();
 }
 
 }  // namespace
