@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "server/core/command_codes.h"
 #include "server/core/ups_identification.h"
 
 namespace keep::server {
@@ -52,6 +53,11 @@ void CommandStep::ExecuteNextRequest() {
   command.Code = static_cast<uint16_t>(next->Code);
   command.Params = std::move(next->Params);
   if (manager->SendCommand(command.Params)) {
+    // A calibration start the UPS cannot carry out must not leave the test marked as running: that
+    // state suppresses the mains-failure event and the shutdown countdown. The answer says so.
+    if (command.Code == kCodeAutonomyTest && command.Params.size() > 1 && command.Params[1] == "1") {
+      context_.Ups.Test.AutonomyTestState = "0";
+    }
     AnswerRequester(router_, command.Requester, command.Code);
     // Nothing is left to complete; a stale false here (as after a reset) would answer it twice.
     context_.Server.Info.CompletionDone = true;

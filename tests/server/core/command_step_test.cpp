@@ -123,6 +123,26 @@ TEST_F(CommandStepTest, ARequestWithoutExchangeIsAnsweredOnceToItsRequester) {
   EXPECT_EQ((std::vector<Sent>{{"10.0.0.5", 201, false}}), sent_);
 }
 
+// A UPS whose protocol has no calibration test answers the start at once; the test must not stay
+// marked as running, or a mains failure would go unnoticed.
+TEST_F(CommandStepTest, ACalibrationStartTheUpsCannotRunLeavesNoTestRunning) {
+  step_->Enable(true);
+  env_.context().Ups.Test.AutonomyTestState = "1";  // as the request check leaves it when queueing
+  queue_.QueueRequest("10.0.0.5", "<|401|1|>", false);
+  Run(100);
+  EXPECT_EQ("0", env_.context().Ups.Test.AutonomyTestState);
+  EXPECT_EQ((std::vector<Sent>{{"10.0.0.5", 401, false}}), sent_);
+}
+
+TEST_F(CommandStepTest, ACalibrationStartTheUpsRunsKeepsTheTestRunning) {
+  driver_->scripts[401] = {"C"};
+  step_->Enable(true);
+  env_.context().Ups.Test.AutonomyTestState = "1";
+  queue_.QueueRequest("10.0.0.5", "<|401|1|>", false);
+  Run(100);
+  EXPECT_EQ("1", env_.context().Ups.Test.AutonomyTestState);
+}
+
 TEST_F(CommandStepTest, AnExchangedRequestIsAnsweredToItsRequesterAfterTheReply) {
   step_->Enable(true);
   queue_.QueueRequest("10.0.0.5", "<|400|>", false);
