@@ -500,6 +500,52 @@ TEST_F(KeepdAutonomyTest, AStartTheUpsCannotCarryOutLeavesNoTestRunning) {
   EXPECT_TRUE(LogShows("Mains power failure - the UPS is running on battery")) << tree_.LogText();
 }
 
+TEST_F(KeepdClients, TwoHundredClientsAtOnceAreAllAnswered) {
+  ASSERT_NO_FATAL_FAILURE(StartUps(1));
+  ASSERT_NO_FATAL_FAILURE(StartServer(kMegatecTestModel));
+  auto first = Connect();
+  ASSERT_NE(nullptr, first);
+  ASSERT_TRUE(WaitForUps(*first));
+  std::vector<std::unique_ptr<KeepdClient>> clients;
+  for (int i = 0; i < 200; ++i) {
+    clients.push_back(KeepdClient::Connect(port_));
+    ASSERT_NE(nullptr, clients.back()) << "client " << i;
+  }
+  for (auto& client : clients) client->SendFrame("<|101|>");
+  int answered = 0;
+  for (auto& client : clients) {
+    if (client->Next().value_or("").rfind("<|101|0|0|340|", 0) == 0) ++answered;
+  }
+  EXPECT_EQ(200, answered);
+}
+
+// A client that asks for big files and never reads them fills its connection; the server must go on
+// answering the others at their usual pace.
+TEST_F(KeepdClients, AClientThatStopsReadingDoesNotDelayAnother) {
+  std::string big_log;
+  for (int i = 0; i < 20000; ++i)
+    big_log += "01/12/2026 10:00:00  an older line of the log, number " + std::to_string(i) + "\r\n";
+  WriteFileText(Data("ups_log.txt"), big_log);
+  ASSERT_NO_FATAL_FAILURE(StartUps(1));
+  ASSERT_NO_FATAL_FAILURE(StartServer(kMegatecTestModel));
+  auto staller = Connect();
+  auto other = Connect();
+  ASSERT_NE(nullptr, staller);
+  ASSERT_NE(nullptr, other);
+  ASSERT_TRUE(WaitForUps(*other));
+
+  for (int i = 0; i < 20; ++i) staller->SendFrame("<|200|>");
+  milliseconds slowest{0};
+  for (int i = 0; i < 30; ++i) {
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, other->Ask("<|101|>").rfind("<|101|0|0|340|", 0)) << "round trip " << i;
+    slowest = std::max(slowest, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - asked));
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  RecordProperty("slowest_round_trip_ms", static_cast<int>(slowest.count()));
+  EXPECT_LT(slowest.count(), 1000) << "another client's answers were held up";
+}
+
 TEST_F(KeepdClients, OverlongLineGets502AndClosesOnlyThatClient) {
   ASSERT_NO_FATAL_FAILURE(StartUps(1));
   ASSERT_NO_FATAL_FAILURE(StartServer(kMegatecTestModel));
