@@ -32,7 +32,8 @@ struct FuzzServer {
       *registry,
       dialogs,
       [](const std::string&, std::string_view, const platform::StartOptions&) { return false; },
-      [](std::string_view) {}};
+      [](std::string_view) {},
+      nullptr};
   server::ServerContext context{environment, server::ServerOptions{}};
 };
 

@@ -18,7 +18,7 @@ namespace keep::server {
 inline constexpr size_t kMaxTransferLineBytes = 64 * 1024;
 // Answer bytes one transfer hands to the connection per turn of the loop, so a large file does not
 // keep the loop from serving the other clients.
-inline constexpr size_t kTransferSliceBytes = 256 * 1024;
+inline constexpr size_t kTransferSliceBytes = 64 * 1024;
 
 class FileTransfer {
  public:

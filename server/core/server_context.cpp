@@ -1,7 +1,10 @@
 #include "server/core/server_context.h"
 
 #include "server/core/command_step.h"
+#include "server/core/event_log.h"
 #include "server/services/main_cycle.h"
+#include "server/services/presence_server.h"
+#include "server/services/remote_command.h"
 
 namespace keep::server {
 

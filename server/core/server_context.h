@@ -18,6 +18,9 @@ namespace keep::server {
 
 class CommandStep;
 class MainCycle;
+class PresenceServer;
+class RemoteCommands;
+class TNTEventLog;
 
 // How the process was started (command-line switches).
 struct ServerOptions {
@@ -51,6 +54,11 @@ struct ServerContext {
   std::unique_ptr<CommandStep> Commands;
   // The one-second main cycle (polls, countdown, samples); stopped while the UPS link is down.
   std::unique_ptr<MainCycle> Cycle;
+  // Commands to the other computers' agents, the presence server (when enabled) and the writer to
+  // the system's log of services.
+  std::unique_ptr<RemoteCommands> Remote;
+  std::unique_ptr<PresenceServer> Presence;
+  std::unique_ptr<TNTEventLog> EventLog;
 
   // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
   std::string SchedulerPrefix;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "platform/event_loop.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/system_log.h"
 
 namespace keep::server {
 
@@ -28,6 +30,8 @@ struct ServerEnvironment {
   ProgramStarter start_program;
   // Where start-up errors are echoed for whoever watches the process (standard error in keepd).
   std::function<void(std::string_view)> echo_error;
+  // Opens the system's log of services under a source name; empty: the server writes no such log.
+  std::function<std::unique_ptr<platform::SystemLog>(const std::string&)> open_system_log;
 };
 
 }  // namespace keep::server

@@ -7,13 +7,16 @@
 #include "server/core/command_step.h"
 #include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
+#include "server/core/event_log.h"
 #include "server/core/settings.h"
 #include "server/core/ups_identification.h"
 #include "server/services/battery_estimate.h"
 #include "server/services/language.h"
 #include "server/services/main_cycle.h"
 #include "server/services/model_database.h"
+#include "server/services/presence_server.h"
 #include "server/services/recording.h"
+#include "server/services/remote_command.h"
 #include "server/services/server_data.h"
 #include "server/services/status_evaluation.h"
 
@@ -30,6 +33,25 @@ int ListenResult(int socket_code) {
     default:
       return socket_code;
   }
+}
+
+int PresenceResult(int socket_code) {
+  return socket_code == platform::kSocketErrorAddressInUse ? kErrorRemotePortInUse : ListenResult(socket_code);
+}
+
+// The server's events also go to the system's log of services. A source that cannot be registered
+// costs only that log: the UPS is watched all the same, and the reason is in the server's own log.
+void OpenEventLog(ServerContext& context) {
+  if (!context.Server.Info.EventLogReady || !context.env.open_system_log) return;
+  auto event_log = std::make_unique<TNTEventLog>(context.env.registry, context.env.open_system_log);
+  event_log->SetAppName(kEventLogSourceName);
+  std::string error;
+  if (!event_log->Register(platform::ExecutablePath(), &error)) {
+    WriteLogLine(context, error);
+    context.Server.Info.EventLogReady = false;
+    return;
+  }
+  context.EventLog = std::move(event_log);
 }
 
 bool AutonomyTestRunning(const ServerContext& context) {
@@ -90,6 +112,8 @@ bool StartSequence(ServerContext& context) {
   };
   context.Commands = std::make_unique<CommandStep>(context, context.Requests, std::move(router));
   context.Cycle = std::make_unique<MainCycle>(context);
+  context.Remote = std::make_unique<RemoteCommands>(context);
+  context.Presence = std::make_unique<PresenceServer>(context);
   ServerContext* evaluated = &context;
   context.Commands->SetEvaluate([evaluated] { EvaluateUpsState(*evaluated); });
   clients->on_shutdown_requested = [evaluated] { EvaluateUpsState(*evaluated); };
@@ -103,6 +127,13 @@ bool StartSequence(ServerContext& context) {
     return false;
   }
 
+  if (context.Setup.ServerSetup.RsAliveEnabled) {
+    if (const int presence_result = PresenceResult(context.Presence->Start(context.Setup.ServerSetup.RsAlivePort));
+        presence_result != kErrorOk && ReportStartError(context, presence_result)) {
+      return false;
+    }
+  }
+
   if (const int open_result = context.Manager->ConnectLink();
       open_result != kErrorOk && ReportStartError(context, open_result)) {
     return false;
@@ -110,6 +141,8 @@ bool StartSequence(ServerContext& context) {
 
   context.Cycle->Enable(true);
   context.Commands->Enable(true);
+
+  OpenEventLog(context);
 
   EvaluateUpsState(context);
   IdentifyUps(context);
@@ -145,12 +178,17 @@ void StopSequence(ServerContext& context) {
   // Everything the start sequence created is released here, in reverse order of creation: the
   // clients go before the link, so nobody is answered from a closing UPS link.
   if (context.Clients != nullptr) context.Clients->Stop();
+  if (context.Presence != nullptr) context.Presence->Stop();
   if (context.Cycle != nullptr) context.Cycle->Enable(false);
   if (context.Commands != nullptr) context.Commands->Enable(false);
   if (context.Manager != nullptr) {
     context.Manager->CloseLink();
     context.Manager.reset();
   }
+  // Commands to other computers still under way are awaited (each is bounded by its time-out).
+  context.Remote.reset();
+  context.Presence.reset();
+  context.EventLog.reset();
   context.Cycle.reset();
   context.Commands.reset();
   context.Clients.reset();

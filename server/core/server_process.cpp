@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/signals.h"
+#include "platform/system_log.h"
 #include "server/core/command_switches.h"
 #include "server/core/host_integration.h"
 #include "server/core/server_context.h"
@@ -74,10 +75,14 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
   platform::EventLoop loop(*monotonic);
   std::unique_ptr<platform::Registry> registry = platform::Registry::CreateSystem();
 
-  ServerEnvironment environment{
-      loop, *monotonic, *wall, *registry, *dialogs, &platform::StartProgram, [](std::string_view text) {
-        std::cerr << text << std::endl;
-      }};
+  ServerEnvironment environment{loop,
+                                *monotonic,
+                                *wall,
+                                *registry,
+                                *dialogs,
+                                &platform::StartProgram,
+                                [](std::string_view text) { std::cerr << text << std::endl; },
+                                [](const std::string& source) { return platform::SystemLog::Create(source); }};
   ServerContext context(environment, options);
 
   auto mailbox = std::make_shared<QuestionMailbox>();

@@ -534,16 +534,26 @@ TEST_F(KeepdClients, AClientThatStopsReadingDoesNotDelayAnother) {
   ASSERT_NE(nullptr, other);
   ASSERT_TRUE(WaitForUps(*other));
 
+  // The usual pace first, on this machine as loaded as it is now.
+  const auto slowest_of = [&](int round_trips) {
+    milliseconds slowest{0};
+    for (int i = 0; i < round_trips; ++i) {
+      const auto asked = std::chrono::steady_clock::now();
+      if (other->Ask("<|101|>").rfind("<|101|0|0|340|", 0) != 0) return milliseconds::max();
+      slowest = std::max(slowest, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - asked));
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    return slowest;
+  };
+  const milliseconds usual = slowest_of(10);
+  ASSERT_NE(milliseconds::max(), usual);
+
   for (int i = 0; i < 20; ++i) staller->SendFrame("<|200|>");
-  milliseconds slowest{0};
-  for (int i = 0; i < 30; ++i) {
-    const auto asked = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, other->Ask("<|101|>").rfind("<|101|0|0|340|", 0)) << "round trip " << i;
-    slowest = std::max(slowest, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - asked));
-    std::this_thread::sleep_for(milliseconds(50));
-  }
+  const milliseconds slowest = slowest_of(30);
+  ASSERT_NE(milliseconds::max(), slowest) << "another client lost an answer";
+  RecordProperty("usual_round_trip_ms", static_cast<int>(usual.count()));
   RecordProperty("slowest_round_trip_ms", static_cast<int>(slowest.count()));
-  EXPECT_LT(slowest.count(), 1000) << "another client's answers were held up";
+  EXPECT_LT((slowest - usual).count(), 1000) << "another client's answers were held up";
 }
 
 TEST_F(KeepdClients, OverlongLineGets502AndClosesOnlyThatClient) {

@@ -30,15 +30,13 @@ class ServerTestEnv {
         monotonic_(real_time ? *real_monotonic_ : static_cast<const platform::MonotonicClock&>(clock_)),
         wall_(real_time ? *real_wall_ : static_cast<const platform::WallClock&>(clock_)),
         loop_(monotonic_),
-        environment_{loop_,
-                     monotonic_,
-                     wall_,
-                     registry_,
-                     dialogs_,
+        environment_{loop_, monotonic_, wall_, registry_, dialogs_,
                      [this](const std::string& p, std::string_view a, const platform::StartOptions& o) {
                        return starter_.Start(p, a, o);
                      },
-                     [this](std::string_view text) { echoed_.emplace_back(text); }},
+                     [this](std::string_view text) { echoed_.emplace_back(text); },
+                     // No system log: a test that needs one gives the context its own writer.
+                     nullptr},
         context_(environment_, options) {
     install_ = temp_.path().string() + "/";
     std::filesystem::create_directories(temp_.path() / "languages");

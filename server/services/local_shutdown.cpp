@@ -1,0 +1,50 @@
+#include "server/services/local_shutdown.h"
+
+#include <string>
+
+#include "common/file_names.h"
+#include "common/text_lists.h"
+#include "platform/process.h"
+#include "server/core/host_integration.h"
+#include "server/core/server_context.h"
+#include "server/services/remote_command.h"
+
+namespace keep::server {
+namespace {
+
+constexpr int kRequestUpsShutdown = 2;
+// Restart delay field meaning "stay off".
+constexpr char kNoRestart[] = "@";
+
+}  // namespace
+
+void ShutdownLocal(ServerContext& context, bool from_scheduler) {
+  // A scheduled shutdown restarts at the time its scheduler item names; until the scheduler computes
+  // that, it gets the configured restart like any other shutdown.
+  static_cast<void>(from_scheduler);
+  const TUpsSetup& ups = context.Setup.UpsSetup;
+  if (ups.UpsOffEnabled) {
+    TStringList parameters{std::to_string(ups.UpsOffDelay)};
+    parameters.push_back(ups.UpsOnEnabled ? std::to_string(ups.UpsOnDelay) : std::string(kNoRestart));
+    context.Requests.QueueInternalRequest(kRequestUpsShutdown, parameters);
+  }
+  // The other computers are told first: once the script runs this computer may go down at any
+  // moment, taking the commands still under way with it.
+  auto run_script = [&context] { RunProgram(context, true, context.Setup.InstallPath + kShutdownScript, ""); };
+  if (context.Remote) {
+    context.Remote->WhenIdle(run_script);
+  } else {
+    run_script();
+  }
+}
+
+bool RunProgram(ServerContext& context, bool wait, const std::string& path, const std::string& parameters) {
+  const bool batch = IsBatchFile(path);
+  // Programs reach the person at the console this way even when the server runs as a service; such
+  // a start never waits. Scripts run without a window, programs with their default one.
+  if (context.IsVistaOrLater) return StartForUser(context, path, parameters, batch ? kShowHidden : kShowDefault);
+  if (batch) return ShellStart(context, kShowHidden, path, parameters);
+  return context.env.start_program(path, parameters, platform::StartOptions{wait, false});
+}
+
+}  // namespace keep::server

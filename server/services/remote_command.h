@@ -1,0 +1,55 @@
+// Commands to the remote agents on the other computers a UPS feeds: shut down, show a message, or
+// run one of the agent's three configured commands. Each command is one short TCP exchange (the
+// agent greets, the server sends one scrambled frame) run on a thread of its own, so the main loop
+// never waits on another computer; its outcome becomes one "RS - " log line written on the loop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace keep::server {
+
+struct ServerContext;
+
+// Command kinds.
+inline constexpr uint8_t kRemoteShutdown = 0;
+inline constexpr uint8_t kRemoteMessage = 1;
+inline constexpr uint8_t kRemoteShell1 = 2;  // 3 and 4: the second and third commands
+
+// The plain command frame: "3", the kind and, when not empty, the text (not escaped).
+std::string RemoteCommandFrame(uint8_t kind, const std::string& text);
+// True when the scrambled `line` (its line end already removed or not) is the agent's greeting
+// <|ok|> exactly.
+bool CheckAgentGreeting(const std::string& line);
+
+class RemoteCommands {
+ public:
+  // `context` (its loop, settings and install folder) must outlive this object.
+  explicit RemoteCommands(ServerContext& context);
+  // Waits for the commands under way; each is bounded by the connection time-out.
+  ~RemoteCommands();
+  RemoteCommands(const RemoteCommands&) = delete;
+  RemoteCommands& operator=(const RemoteCommands&) = delete;
+
+  // Main loop. Starts one command to host:port; never blocks. A port that is not a whole number
+  // 1-65535, or a missing host, is not tried: one "RS - " line says why.
+  void Send(const std::string& host, const std::string& port, const std::string& text, uint8_t kind);
+  // Main loop. Runs `then` on the loop once no command is under way (at once when none is), so a
+  // local shutdown never overtakes the commands that tell the other computers.
+  void WhenIdle(std::function<void()> then);
+  size_t InFlight() const;
+
+ private:
+  struct State;
+  ServerContext& context_;
+  std::shared_ptr<State> state_;
+};
+
+// context.Remote->Send(...) when the context has remote commands; nothing otherwise.
+void SendRemoteCommand(ServerContext& context, const std::string& host, const std::string& port,
+                       const std::string& text, uint8_t kind);
+
+}  // namespace keep::server
