@@ -5,6 +5,7 @@
 #include "server/services/main_cycle.h"
 #include "server/services/presence_server.h"
 #include "server/services/remote_command.h"
+#include "server/services/scheduler.h"
 
 namespace keep::server {
 

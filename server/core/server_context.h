@@ -20,6 +20,7 @@ class CommandStep;
 class MainCycle;
 class PresenceServer;
 class RemoteCommands;
+class Scheduler;
 class TNTEventLog;
 
 // How the process was started (command-line switches).
@@ -59,6 +60,8 @@ struct ServerContext {
   std::unique_ptr<RemoteCommands> Remote;
   std::unique_ptr<PresenceServer> Presence;
   std::unique_ptr<TNTEventLog> EventLog;
+  // The plan of shutdowns and tests, loaded at start and whenever a client replaces it.
+  std::unique_ptr<Scheduler> Schedule;
 
   // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
   std::string SchedulerPrefix;

@@ -17,6 +17,7 @@
 #include "server/services/presence_server.h"
 #include "server/services/recording.h"
 #include "server/services/remote_command.h"
+#include "server/services/scheduler.h"
 #include "server/services/server_data.h"
 #include "server/services/status_evaluation.h"
 
@@ -120,6 +121,11 @@ bool StartSequence(ServerContext& context) {
 
   context.SchedulerPrefix = LanguageText(context.Setup, "LOGS", "SchedulerName") + " ";
 
+  context.Schedule = std::make_unique<Scheduler>(context);
+  context.Schedule->ReloadSchedule();
+  context.Cycle->SetScheduleCheck([evaluated] { evaluated->Schedule->CheckSchedule(); });
+  clients->on_schedule_stored = [evaluated] { evaluated->Schedule->ReloadSchedule(); };
+
   // The client listener: a port in use or a missing socket type is reported and the server goes on
   // without it.
   if (const int listen_result = ListenResult(context.Clients->Start(context.Setup.ServerSetup.SrvListenPort));
@@ -189,6 +195,7 @@ void StopSequence(ServerContext& context) {
   context.Remote.reset();
   context.Presence.reset();
   context.EventLog.reset();
+  context.Schedule.reset();
   context.Cycle.reset();
   context.Commands.reset();
   context.Clients.reset();

@@ -8,6 +8,7 @@
 #include "server/core/host_integration.h"
 #include "server/core/server_context.h"
 #include "server/services/remote_command.h"
+#include "server/services/scheduler.h"
 
 namespace keep::server {
 namespace {
@@ -19,13 +20,15 @@ constexpr char kNoRestart[] = "@";
 }  // namespace
 
 void ShutdownLocal(ServerContext& context, bool from_scheduler) {
-  // A scheduled shutdown restarts at the time its scheduler item names; until the scheduler computes
-  // that, it gets the configured restart like any other shutdown.
-  static_cast<void>(from_scheduler);
   const TUpsSetup& ups = context.Setup.UpsSetup;
   if (ups.UpsOffEnabled) {
     TStringList parameters{std::to_string(ups.UpsOffDelay)};
-    parameters.push_back(ups.UpsOnEnabled ? std::to_string(ups.UpsOnDelay) : std::string(kNoRestart));
+    if (from_scheduler && context.Schedule) {
+      // A scheduled shutdown restarts at the moment its scheduler item names, or not at all.
+      context.Schedule->AppendRestart(parameters);
+    } else {
+      parameters.push_back(ups.UpsOnEnabled ? std::to_string(ups.UpsOnDelay) : std::string(kNoRestart));
+    }
     context.Requests.QueueInternalRequest(kRequestUpsShutdown, parameters);
   }
   // The other computers are told first: once the script runs this computer may go down at any

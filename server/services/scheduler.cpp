@@ -1,0 +1,266 @@
+#include "server/services/scheduler.h"
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "common/fill_params.h"
+#include "common/format_settings.h"
+#include "common/time_text.h"
+#include "server/core/client_server.h"
+#include "server/core/server_context.h"
+#include "server/services/language.h"
+#include "server/services/main_cycle.h"
+#include "server/services/recording.h"
+#include "server/services/schedule_file.h"
+
+namespace keep::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRequestBatteryTest = 400;
+constexpr int kRequestModularBatteryTest = 402;
+constexpr int32_t kProtocolModular = 4;
+// The start of a calibration test, as a client would ask for it.
+constexpr char kStartCalibrationTest[] = "<|401|1|>";
+constexpr char kNoRestart[] = "@";
+constexpr int64_t kMsPerSecond = 1000;
+// Day numbers a little beyond the calendar's years 1 to 9999. Clamping to them keeps every sum of
+// days and milliseconds inside 64 bits without changing how a date compares with today.
+constexpr int64_t kFirstDay = -700'000;
+constexpr int64_t kLastDay = 3'000'000;
+
+// The value of a field that passed ValidScheduleLine; 0 for anything else.
+int64_t Number(const std::string& text) {
+  int64_t value = 0;
+  return ParseDecimalInt64(text, value) ? value : 0;
+}
+
+int64_t ClampedDay(int64_t day) { return day < kFirstDay ? kFirstDay : (day > kLastDay ? kLastDay : day); }
+
+// A time-of-day field in milliseconds. Loaded items hold 0 .. 86399 (or -1 for a restart time);
+// the clamp only guards the multiplication.
+int64_t TimeOfDayMs(const std::string& seconds) {
+  int64_t value = Number(seconds);
+  if (value < -1) value = -1;
+  if (value > kSecondsPerDay) value = kSecondsPerDay;
+  return value * kMsPerSecond;
+}
+
+// Midnight of the day numbered by a field, in milliseconds since the epoch.
+int64_t DayStartMs(const std::string& day) { return ClampedDay(Number(day)) * DateTime::kMsPerDay; }
+
+bool IsRestartOff(const std::string& field) { return Number(field) == -1; }
+
+// The plan's text, cut at the last whole line within kMaxScheduleFileBytes; nullopt when unreadable.
+std::optional<std::string> ReadPlanText(const std::string& file_name) {
+  std::ifstream in(file_name, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text(kMaxScheduleFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) return std::nullopt;
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kMaxScheduleFileBytes) {
+    // A line cut by the limit could still look valid with fewer digits than it has.
+    const size_t last_end = text.rfind('\n', kMaxScheduleFileBytes - 1);
+    text.resize(last_end == std::string::npos ? 0 : last_end + 1);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string ScheduleLine(const TScheduleRecord& record) {
+  return JoinText({record.Kind, record.Frequency, record.Day, record.Time, record.RestartDay, record.RestartTime}, '|');
+}
+
+Scheduler::Scheduler(ServerContext& context) : context_(context) {}
+
+std::string Scheduler::FileName() const {
+  // Without an installation folder the plan would be looked for wherever the process runs.
+  if (context_.Setup.InstallPath.empty()) return std::string();
+  return context_.Setup.InstallPath + kScheduleFile;
+}
+
+void Scheduler::ReloadSchedule() {
+  stored_weekday_ = context_.env.wall.Now().Weekday() + 1;
+  // Writing back after a failed read would delete a plan that is only unreadable for the moment.
+  if (LoadSchedule()) SaveSchedule();
+}
+
+bool Scheduler::LoadSchedule() {
+  records_.clear();
+  const std::string file_name = FileName();
+  if (file_name.empty()) return false;
+  std::error_code error;
+  const bool exists = fs::exists(file_name, error);
+  if (error) return false;
+  if (!exists) return true;
+  // Something else under the plan's name (a folder, a device) is not a plan, and not ours to delete.
+  if (!fs::is_regular_file(file_name, error)) return false;
+  const std::optional<std::string> text = ReadPlanText(file_name);
+  if (!text) return false;
+
+  const DateTime now = context_.env.wall.Now();
+  size_t start = 0;
+  while (start < text->size()) {
+    size_t end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    std::string_view line(text->data() + start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    start = end + 1;
+    if (!ValidScheduleLine(line)) continue;
+    TStringList fields;
+    SplitText('|', line, fields, true);
+    AddLoaded({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]}, now);
+  }
+  return true;
+}
+
+void Scheduler::AddLoaded(TScheduleRecord record, DateTime now) {
+  const int64_t time = TimeOfDayMs(record.Time);
+  const int64_t clock = now.MillisecondOfDay();
+  if (record.Frequency == "O") {
+    // A once item missed while the server was stopped is dropped, not fired late.
+    if (DayStartMs(record.Day) + time < now.Milliseconds()) return;
+  } else if (record.Frequency == "D") {
+    record.Done = clock > time;
+  } else {
+    record.Done = Number(record.Day) <= now.Weekday() && clock > time;
+  }
+  records_.push_back(std::move(record));
+}
+
+void Scheduler::SaveSchedule() const {
+  const std::string file_name = FileName();
+  if (file_name.empty()) return;
+  std::error_code error;
+  if (records_.empty()) {
+    fs::remove(file_name, error);
+    return;
+  }
+  std::string text;
+  for (const TScheduleRecord& record : records_) text += ScheduleLine(record) + "\r\n";
+  // Written beside the plan and renamed over it, so a client download never sees half a file.
+  const std::string fresh = file_name + ".new";
+  {
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    if (!out) {
+      fs::remove(fresh, error);
+      return;
+    }
+  }
+  fs::rename(fresh, file_name, error);
+  if (error) fs::remove(fresh, error);
+}
+
+void Scheduler::CheckSchedule() {
+  if (records_.empty()) return;
+  TServerData& server = context_.Server;
+  if (!TickCounter(server.ScheduleCounter, kScheduleCheckTicks)) return;
+
+  const DateTime now = context_.env.wall.Now();
+  if (now.Weekday() + 1 != stored_weekday_) ReloadSchedule();
+
+  // A plain span rather than a time of day, so a warning time of a day or more still works.
+  const int64_t warning = int64_t{context_.Setup.ServerSetup.SrvDownWarningTime} * kMsPerSecond;
+  const int64_t clock = now.MillisecondOfDay();
+  for (size_t i = 0; i < records_.size(); ++i) {
+    TScheduleRecord& record = records_[i];
+    if (record.Done) continue;
+    const int64_t time = TimeOfDayMs(record.Time);
+    bool warn_due = false;
+    bool fire_due = false;
+    if (record.Frequency == "O") {
+      const int64_t moment = DayStartMs(record.Day) + time;
+      warn_due = moment - warning < now.Milliseconds();
+      fire_due = moment < now.Milliseconds();
+    } else if (record.Frequency == "D" || Number(record.Day) == now.Weekday()) {
+      warn_due = time - warning < clock;
+      fire_due = time < clock;
+    }
+    if (warn_due && record.Kind == "SR" && !record.Warned) {
+      server.ShutdownWarningDue = true;
+      record.Warned = true;
+    }
+    if (!fire_due) continue;
+    record.Done = true;
+    if (record.Kind == "SR") {
+      server.ScheduledShutdownDue = true;
+      server.ScheduleIndex = static_cast<int32_t>(i);
+      // One shutdown at a time: a second one due now has nothing left to shut down.
+      break;
+    }
+    Fire(i);
+  }
+}
+
+void Scheduler::Fire(size_t index) {
+  const std::string kind = records_[index].Kind;
+  if (kind == "BT") {
+    const bool modular = context_.Setup.UpsSetup.ProtocolSetup.ProtocolNumber == kProtocolModular;
+    context_.Requests.QueueInternalRequest(modular ? kRequestModularBatteryTest : kRequestBatteryTest, {});
+  } else if (kind == "AT" && context_.Clients) {
+    // Through the client check, so the test state and the refusal log line are those of a client's
+    // request; no connection means the server itself asks.
+    context_.Clients->DispatchRequest(kStartCalibrationTest, std::nullopt, true);
+  }
+}
+
+const TScheduleRecord* Scheduler::ScheduledRecord() const {
+  const int32_t index = context_.Server.ScheduleIndex;
+  if (index < 0 || static_cast<size_t>(index) >= records_.size()) return nullptr;
+  return &records_[static_cast<size_t>(index)];
+}
+
+bool TScheduleRecord::HasRestart() const { return !IsRestartOff(RestartDay) && !IsRestartOff(RestartTime); }
+
+std::optional<DateTime> Scheduler::ComputeRestart(TStringList& parameters) const {
+  const TScheduleRecord* record = ScheduledRecord();
+  if (record == nullptr || !record->HasRestart()) return std::nullopt;
+
+  const DateTime now = context_.env.wall.Now();
+  const int64_t today = now.DayNumber();
+  const int64_t restart_day = ClampedDay(Number(record->RestartDay));
+  const int64_t restart_time = TimeOfDayMs(record->RestartTime);
+  int64_t day = today;
+  if (record->Frequency == "O") {
+    day = restart_day;
+  } else if (record->Frequency == "D") {
+    // A restart time before the shutdown time means the next morning.
+    if (TimeOfDayMs(record->Time) > restart_time) day = today + 1;
+  } else {
+    const int64_t weekday = now.Weekday();
+    day = restart_day < weekday ? today + (7 - (weekday - restart_day)) : today + (restart_day - weekday);
+  }
+  const DateTime restart = DateTime::FromMilliseconds(day * DateTime::kMsPerDay + restart_time);
+
+  int64_t distance = restart.Milliseconds() - now.Milliseconds();
+  if (distance < 0) distance = -distance;
+  int64_t delay = distance / kMsPerSecond - context_.Setup.UpsSetup.UpsOffDelay;
+  // The UPS needs some restart delay; zero would leave it off.
+  if (delay <= 0) delay = 1;
+  parameters.push_back(std::to_string(delay));
+  return restart;
+}
+
+void Scheduler::AppendRestart(TStringList& parameters) const {
+  const TSetupData& setup = context_.Setup;
+  const std::optional<DateTime> restart = ComputeRestart(parameters);
+  if (!restart) {
+    parameters.emplace_back(kNoRestart);
+    WriteLogLine(context_, context_.SchedulerPrefix + LanguageText(setup, "LOGS", "SchedulerNoRestart"));
+    return;
+  }
+  std::string text = LanguageText(setup, "LOGS", "SchedulerRestartDateTime");
+  text = FillParam(text, FormatDateTime("dd/MM/yyyy", context_.Format, *restart));
+  text = FillParam(text, FormatDateTime("hh:mm:ss", context_.Format, *restart));
+  WriteLogLine(context_, context_.SchedulerPrefix + text);
+}
+
+}  // namespace keep::server
