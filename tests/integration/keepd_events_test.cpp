@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "tests/support/install_tree.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/loopback_peer.h"
+#include "tests/support/remote_agent.h"
 #include "tests/support/upssim_process.h"
 
 namespace keep::test {
@@ -53,11 +55,13 @@ std::string Text(const char* name, const std::string& value) {
   return "\"" + std::string(name) + "\"=\"" + value + "\"\n";
 }
 
-// Every event 0-21 logs its text.
-std::string LogEveryEvent() {
+// Every event 0-21 logs its text, some with `more` actions after the log.
+std::string LogEveryEvent(const std::map<int, std::string>& more = {}) {
   std::string values = Dword("EventCounter", 22);
   for (int event = 0; event < 22; ++event) {
-    values += Text(("Event" + std::to_string(event)).c_str(), std::to_string(event) + "|$LOG");
+    const auto extra = more.find(event);
+    values += Text(("Event" + std::to_string(event)).c_str(),
+                   std::to_string(event) + "|$LOG" + (extra == more.end() ? "" : "|" + extra->second));
   }
   return values;
 }
@@ -101,11 +105,12 @@ class KeepdEvents : public ::testing::Test {
     }
   }
 
-  // Starts keepd on the simulator with every event logged and `values` added to the server key.
-  void Start(const std::string& values) {
+  // Starts keepd on the simulator with every event logged (and `more` actions) and `values` added to
+  // the server key.
+  void Start(const std::string& values, const std::map<int, std::string>& more = {}) {
     port_ = ClosedLoopbackPort();
     tree_.WriteHive(tree_.InstallPath(), "english.lng",
-                    Text("UpsModelName", model_) + Text("UpsDevice", sim_.SlavePath()) + LogEveryEvent() +
+                    Text("UpsModelName", model_) + Text("UpsDevice", sim_.SlavePath()) + LogEveryEvent(more) +
                         Dword("SrvListenPort", port_) + values);
     server_ = std::make_unique<ChildProcess>(BuiltProgram("keepd"), std::vector<std::string>{}, tree_.Environment(),
                                              tree_.Folder());
@@ -344,6 +349,28 @@ TEST_F(KeepdEventsWithBeeper, SettingsChangeIsToldToEveryClientOnceAndToNobodyEl
   asker->Send(ScrambleText("<|101|>") + "\r\n");
   EXPECT_EQ(0u, ReadAnswer(*asker).rfind("<|101|", 0));
   EXPECT_NE(std::string::npos, sim_.RecordedQueries().find("Q\n")) << sim_.RecordedQueries();
+}
+
+// The other computers on the UPS are told of the mains failure: an agent that greets properly gets
+// the shutdown command, one that greets wrongly gets nothing, and each outcome is one log line.
+TEST_F(KeepdEvents, MainsFailureReachesTheRemoteAgents) {
+  RemoteAgent good(ScrambleText("<|ok|>"));
+  RemoteAgent wrong(ScrambleText("<|OK|>"));
+  ASSERT_TRUE(good.Ok() && wrong.Ok());
+  Start(Dword("SrvPollingUps", 1) + Dword("RsTimeoutConnection", 2),
+        {{6, "$R_SHUT,127.0.0.1," + good.PortText() + "|$R_SHUT,127.0.0.1," + wrong.PortText() + "|$R_MSG,127.0.0.1," +
+                 good.PortText()}});
+  ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
+  ASSERT_EQ("OK\n", Control("set battery"));
+  ASSERT_TRUE(good.WaitForClosedSessions(2)) << tree_.LogText();
+  ASSERT_TRUE(wrong.WaitForClosedSessions(1)) << tree_.LogText();
+  EXPECT_EQ(ScrambleText("<|3|0|>") + "\r\n", good.Received(0));
+  EXPECT_EQ("", wrong.Received(0));
+  // The message: time stamp, two line breaks and the event's message.
+  const std::string message = UnscrambleText(good.Received(1).substr(0, good.Received(1).find("\r\n")));
+  EXPECT_TRUE(std::regex_search(message, std::regex(R"(^<\|3\|1\|\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\r\n\r\n)"))) << message;
+  EXPECT_TRUE(WaitForLine("RS - Command sent to 127.0.0.1", 2)) << tree_.LogText();
+  EXPECT_TRUE(WaitForLine("RS - Command not sent: the remote agent did not greet as expected")) << tree_.LogText();
 }
 
 }  // namespace
