@@ -1,0 +1,16 @@
+// Messages the server sends on its own, shown at once from the receive thread.
+#pragma once
+
+#include <stop_token>
+#include <string_view>
+
+#include "console/console_io.h"
+
+namespace keep::console {
+
+// Two empty lines, "*** Broadcast message from Powerkeep ***", the text as ShowInfo, an empty line,
+// then WaitEnter: the receive thread reads no further message until ENTER was pressed, `stop` was
+// requested (the client disconnects) or the input ended.
+void ShowBroadcast(ConsoleIo& io, std::string_view text, std::stop_token stop = {});
+
+}  // namespace keep::console

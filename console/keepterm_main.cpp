@@ -1,0 +1,25 @@
+// keepterm: the text-mode diagnostic console of the UPS server.
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "console/keepterm_program.h"
+#include "console/terminal_io.h"
+#include "platform/console.h"
+
+int main(int argc, char** argv) {
+  using namespace keep;
+  std::unique_ptr<platform::Terminal> terminal = platform::Terminal::CreateStandard();
+  if (argc > 1 && std::string_view(argv[1]) == "-cr") {
+    terminal->Write(std::string(console::kCreditsLine) + "\n\n");
+    return 0;
+  }
+  console::TerminalInput input(*terminal);
+  console::TerminalOutput output(*terminal);
+  console::ConsoleIo io(input, output);
+  std::unique_ptr<console::ServerLink> link = console::CreateTcpServerLink();
+  std::unique_ptr<console::Pause> pause = console::Pause::CreateReal();
+  // The menus of the UPS's screens plug in here as the main menu's UPS entries.
+  return console::RunConsoleProgram(io, link.get(), *pause, console::RenderStyle::ForTerminal(terminal->IsUtf8()),
+                                    console::UpsEntriesFn());
+}

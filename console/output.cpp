@@ -1,0 +1,31 @@
+#include "console/output.h"
+
+#include "console/input.h"
+
+namespace keep::console {
+
+void ShowTitle(ConsoleIo& io, std::string_view text) {
+  std::string block = "\n\n";
+  block += text;
+  block += '\n';
+  block += std::string(text.size(), '-');
+  block += '\n';
+  io.Write(block);
+}
+
+void ShowInfo(ConsoleIo& io, std::string_view text) {
+  std::string line = " ";
+  line += text;
+  io.WriteLine(line);
+}
+
+void ShowErrorLine(ConsoleIo& io, std::string_view text) {
+  std::string block = "\a\n ERROR !  ";
+  block += text;
+  block += "\n\n";
+  io.Write(block);
+}
+
+void WaitEnter(ConsoleIo& io, std::stop_token stop) { ReadLine(io, kEnterPrompt, true, stop); }
+
+}  // namespace keep::console
