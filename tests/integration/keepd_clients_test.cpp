@@ -1,31 +1,28 @@
 // keepd and upssim as real processes, with clients on keepd's TCP port speaking scrambled lines:
 // answers, refusals, notices and file transfers as the clients see them.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "common/scrambling.h"
-#include "tests/support/child_process.h"
-#include "tests/support/install_tree.h"
 #include "tests/support/keepd_client.h"
-#include "tests/support/loopback_listener.h"
+#include "tests/support/keepd_on_simulator.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/upssim_process.h"
 
 namespace keep::test {
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kLimit{10000};
 // How long a client waits to be sure that nothing more comes.
 constexpr milliseconds kQuiet{500};
 
@@ -37,12 +34,6 @@ constexpr char kNoCalibrationModel[] = "Keep HomeShield 800";
 constexpr char kPlanLine1[] = "SR|O|80000|3600|-1|-1";
 constexpr char kPlanLine2[] = "BT|O|80001|7200|-1|-1";
 constexpr char kPlanLine3[] = "AT|O|80002|10800|-1|-1";
-
-std::string Dword(int value) {
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(value));
-  return std::string("dword:") + hex;
-}
 
 // The lines of a file as a download reports them: split at LF, one CR before it dropped.
 std::vector<std::string> FileLines(const std::string& text) {
@@ -116,39 +107,20 @@ int CountAnswers(KeepdClient& client, const std::string& prefix, milliseconds li
 
 // A fresh installation with keepd on it, listening on a port of the test's choosing, and upssim
 // playing the UPS on a pty.
-class KeepdClients : public ::testing::Test {
+class KeepdClients : public KeepdOnSimulator {
  protected:
-  ~KeepdClients() override { StopServer(); }
-
-  void StartUps(int protocol) {
-    sim_ = std::make_unique<UpsSimulator>(UpsSimulator::Link::kPty, protocol, tree_.Folder());
-    ASSERT_TRUE(sim_->Ready()) << sim_->Output();
-  }
+  void TearDown() override { StopServer(); }
 
   // Writes the hive for `model` on the simulator's device (plus `more_values`) and starts keepd.
   void StartServer(const std::string& model, const std::string& more_values = "") {
-    port_ = ClosedLoopbackPort();
-    tree_.WriteHive(tree_.InstallPath(), "english.lng",
-                    "\"UpsModelName\"=\"" + model + "\"\n\"UpsDevice\"=\"" + sim_->SlavePath() +
-                        "\"\n\"SrvListenPort\"=" + Dword(port_) + "\n" + more_values);
-    server_ = std::make_unique<ChildProcess>(BuiltProgram("keepd"), std::vector<std::string>{}, tree_.Environment(),
-                                             tree_.Folder());
-    ASSERT_TRUE(server_->Started());
+    ASSERT_TRUE(StartKeepd(model, more_values));
   }
 
   // Ends keepd; it must stop cleanly with status 0.
   void StopServer() {
     if (server_ == nullptr) return;
-    if (server_->Running()) server_->Signal(SIGTERM);
-    EXPECT_EQ(std::optional<int>(0), server_->WaitForExit(kLimit)) << server_->StandardError();
+    EXPECT_EQ(std::optional<int>(0), StopKeepd()) << server_->StandardError();
     server_.reset();
-  }
-
-  // A client from `source` once keepd listens; null when it never did.
-  std::unique_ptr<KeepdClient> Connect(const std::string& source = "127.0.0.1") {
-    std::unique_ptr<KeepdClient> client;
-    WaitUntil([&] { return (client = KeepdClient::Connect(port_, source)) != nullptr; }, kLimit);
-    return client;
   }
 
   // Succeeds once keepd has identified the UPS and read its status: mains, no anomaly, load 34 % as
@@ -169,17 +141,7 @@ class KeepdClients : public ::testing::Test {
                                          << tree_.LogText();
   }
 
-  // Whether the server's log holds `text` within the time limit.
-  bool LogShows(const std::string& text) const {
-    return WaitUntil([&] { return tree_.LogText().find(text) != std::string::npos; }, kLimit);
-  }
-
   std::string Data(const std::string& name) const { return tree_.InstallPath() + "data/" + name; }
-
-  InstallTree tree_;
-  std::unique_ptr<UpsSimulator> sim_;
-  std::unique_ptr<ChildProcess> server_;
-  int port_ = -1;
 };
 
 TEST_F(KeepdClients, ValidRequestsGet500WhileTheUpsIsSilent) {

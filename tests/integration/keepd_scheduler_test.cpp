@@ -2,10 +2,8 @@
 // unchanged, is taken in at once (passed items leave the file), and a daily shutdown planned a few
 // seconds ahead warns, runs the shutdown script and switches the UPS off with its planned restart.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -17,19 +15,15 @@
 #include "common/scrambling.h"
 #include "common/time_text.h"
 #include "platform/clock.h"
-#include "tests/support/child_process.h"
-#include "tests/support/install_tree.h"
 #include "tests/support/keepd_client.h"
-#include "tests/support/loopback_listener.h"
+#include "tests/support/keepd_on_simulator.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/upssim_process.h"
 
 namespace keep::test {
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kLimit{10000};
 // The plan is checked every 30 s: a shutdown comes at most that long after its time.
 constexpr milliseconds kShutdownLimit{75000};
 // How far ahead the planned shutdown lies: long enough for keepd to have loaded the plan.
@@ -39,21 +33,6 @@ constexpr int64_t kLeadSeconds = 20;
 constexpr char kFarOnce[] = "SR|O|80000|3600|-1|-1";
 constexpr char kFarBatteryTest[] = "BT|O|80001|7200|-1|-1";
 constexpr char kWeeklyCalibration[] = "AT|W|6|10800|-1|-1";
-
-std::string Dword(const std::string& name, int value) {
-  char line[80];
-  std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name.c_str(), static_cast<unsigned>(value));
-  return line;
-}
-
-std::string Text(const std::string& name, const std::string& value) { return "\"" + name + "\"=\"" + value + "\"\n"; }
-
-// The hive values of the action lists, one per given text.
-std::string EventLists(const std::vector<std::string>& lists) {
-  std::string values = Dword("EventCounter", static_cast<int>(lists.size()));
-  for (size_t i = 0; i < lists.size(); ++i) values += Text("Event" + std::to_string(i), lists[i]);
-  return values;
-}
 
 std::string PlanText(const std::vector<std::string>& lines) {
   std::string text;
@@ -88,35 +67,14 @@ std::optional<std::vector<std::string>> DownloadPlan(KeepdClient& client) {
   return lines;
 }
 
-int CountOccurrences(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
-class KeepdScheduler : public ::testing::Test {
+class KeepdScheduler : public KeepdOnSimulator {
  protected:
-  KeepdScheduler() : sim_(UpsSimulator::Link::kPty, 1, tree_.Folder()) {}
-
-  void SetUp() override { ASSERT_TRUE(sim_.Ready()) << sim_.Output(); }
-
-  void TearDown() override {
-    if (server_ != nullptr && server_->Running()) {
-      server_->Signal(SIGTERM);
-      server_->WaitForExit(kLimit);
-    }
-  }
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartUps(1)); }
 
   // Writes the hive (plus `values`) and starts keepd; waits until a client is served the UPS status.
   void Start(const std::string& values = "") {
-    port_ = ClosedLoopbackPort();
-    tree_.WriteHive(tree_.InstallPath(), "english.lng",
-                    Text("UpsModelName", kMegatecTestModel) + Text("UpsDevice", sim_.SlavePath()) +
-                        Dword("SrvListenPort", port_) + Dword("SrvPollingUps", 1) + values);
-    server_ = std::make_unique<ChildProcess>(BuiltProgram("keepd"), std::vector<std::string>{}, tree_.Environment(),
-                                             tree_.Folder());
-    ASSERT_TRUE(server_->Started());
-    WaitUntil([&] { return (client_ = KeepdClient::Connect(port_)) != nullptr; }, kLimit);
+    ASSERT_TRUE(StartKeepd(kMegatecTestModel, Dword("SrvPollingUps", 1) + values));
+    client_ = Connect();
     ASSERT_NE(nullptr, client_);
     const bool served = WaitUntil([&] { return client_->Ask("<|101|>").rfind("<|101|0|0|", 0) == 0; }, kLimit);
     ASSERT_TRUE(served) << tree_.LogText();
@@ -124,32 +82,8 @@ class KeepdScheduler : public ::testing::Test {
 
   std::string PlanFile() const { return tree_.InstallPath() + "data/sch_data.dat"; }
   std::string Plan() const { return ReadFileText(PlanFile()); }
-  bool LogShows(const std::string& text, milliseconds limit = kLimit) const {
-    return WaitUntil([&] { return tree_.LogText().find(text) != std::string::npos; }, limit);
-  }
-  int LogLines(const std::string& text) const { return CountOccurrences(tree_.LogText(), "  " + text + "\r\n"); }
-  std::string ShutdownRequests() const { return ReadFileText(tree_.InstallPath() + "data/shutdown_requests.txt"); }
-  int ScriptRuns() const { return CountOccurrences(ShutdownRequests(), "shutdown requested:"); }
 
-  // The shutdown queries ("S...") the UPS received.
-  std::vector<std::string> SwitchOffQueries() const {
-    std::vector<std::string> queries;
-    const std::string recorded = sim_.RecordedQueries();
-    size_t start = 0;
-    while (start < recorded.size()) {
-      size_t end = recorded.find('\n', start);
-      if (end == std::string::npos) end = recorded.size();
-      if (recorded.compare(start, 1, "S") == 0) queries.push_back(recorded.substr(start, end - start));
-      start = end + 1;
-    }
-    return queries;
-  }
-
-  InstallTree tree_;
-  UpsSimulator sim_;
-  std::unique_ptr<ChildProcess> server_;
   std::unique_ptr<KeepdClient> client_;
-  int port_ = -1;
 };
 
 TEST_F(KeepdScheduler, AnUploadedPlanDownloadsBackAsSent) {
@@ -191,7 +125,7 @@ TEST_F(KeepdScheduler, ADailyShutdownWarnsThenSwitchesTheUpsOffAndRunsTheScriptO
                                 EventLists({"10|$LOG|$SHUTDOWN", "11|$LOG"})));
 
   ASSERT_TRUE(WaitUntil([&] { return ScriptRuns() >= 1; }, kShutdownLimit)) << tree_.LogText();
-  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_.RecordedQueries();
+  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_->RecordedQueries();
   // Nothing happens twice while the server runs on.
   std::this_thread::sleep_for(milliseconds(2500));
 
@@ -204,7 +138,7 @@ TEST_F(KeepdScheduler, ADailyShutdownWarnsThenSwitchesTheUpsOffAndRunsTheScriptO
   // Off after 3 minutes; back on an hour after the planned time, measured from the moment the check
   // noticed it (up to 30 s late), less the switch-off delay: 3389-3419 s, 56 whole minutes, not the
   // configured one.
-  EXPECT_EQ(std::vector<std::string>{"S03R0056"}, SwitchOffQueries()) << sim_.RecordedQueries();
+  EXPECT_EQ(std::vector<std::string>{"S03R0056"}, SwitchOffQueries()) << sim_->RecordedQueries();
   // A daily item stays in the plan.
   EXPECT_EQ(PlanText({"SR|D|0|" + std::to_string(shutdown) + "|0|" + std::to_string(restart)}), Plan());
 }

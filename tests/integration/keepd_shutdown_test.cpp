@@ -2,28 +2,23 @@
 // console sees (through the note-box stand-in), the UPS switch-off query with its restart, and the
 // shutdown script, which must run exactly once however the shutdown was asked for.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
-#include <cstdio>
-#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/platform_info.h"
-#include "tests/support/child_process.h"
-#include "tests/support/install_tree.h"
-#include "tests/support/loopback_listener.h"
-#include "tests/support/upssim_process.h"
+#include "tests/support/keepd_on_simulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace keep::test {
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kLimit{10000};
 // Long enough for the battery to run down on the longest fixed time used here.
 constexpr milliseconds kShutdownLimit{60000};
 
@@ -32,21 +27,11 @@ constexpr char kMainsFailed[] = "Mains power failure - the UPS is running on bat
 constexpr char kBatteryLow[] = "Battery low";
 constexpr char kShutdown[] = "Shutdown of this computer started";
 
-std::string Dword(const std::string& name, int value) {
-  char line[80];
-  std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name.c_str(), static_cast<unsigned>(value));
-  return line;
-}
-
-std::string Text(const std::string& name, const std::string& value) { return "\"" + name + "\"=\"" + value + "\"\n"; }
-
 // The hive values configuring one action list per given text, after the one that logs the UPS's
 // identification (which the tests wait for).
-std::string EventLists(std::vector<std::string> lists) {
+std::string EventListsAfterIdentification(std::vector<std::string> lists) {
   lists.insert(lists.begin(), "2|$LOG");
-  std::string values = Dword("EventCounter", static_cast<int>(lists.size()));
-  for (size_t i = 0; i < lists.size(); ++i) values += Text("Event" + std::to_string(i), lists[i]);
-  return values;
+  return EventLists(lists);
 }
 
 // One start of a companion program: its name, then its arguments.
@@ -69,40 +54,12 @@ std::vector<Call> ParseCalls(const std::string& text) {
   return calls;
 }
 
-int CountOccurrences(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
-class KeepdShutdown : public ::testing::Test {
+class KeepdShutdown : public KeepdOnSimulator {
  protected:
-  KeepdShutdown() : sim_(UpsSimulator::Link::kPty, 1, tree_.Folder()) {}
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartUps(1)); }
 
-  void SetUp() override { ASSERT_TRUE(sim_.Ready()) << sim_.Output(); }
+  void Start(const std::string& values) { StartKeepd(kMegatecTestModel, Dword("SrvPollingUps", 1) + values); }
 
-  void TearDown() override {
-    if (server_ != nullptr && server_->Running()) {
-      server_->Signal(SIGTERM);
-      server_->WaitForExit(kLimit);
-    }
-  }
-
-  void Start(const std::string& values) {
-    tree_.WriteHive(tree_.InstallPath(), "english.lng",
-                    Text("UpsModelName", kMegatecTestModel) + Text("UpsDevice", sim_.SlavePath()) +
-                        Dword("SrvListenPort", ClosedLoopbackPort()) + Dword("SrvPollingUps", 1) + values);
-    server_ = std::make_unique<ChildProcess>(BuiltProgram("keepd"), std::vector<std::string>{}, tree_.Environment(),
-                                             tree_.Folder());
-  }
-
-  int LogLines(const std::string& text) const { return CountOccurrences(tree_.LogText(), "  " + text + "\r\n"); }
-  bool WaitForLine(const std::string& text, milliseconds limit = kLimit) {
-    return WaitUntil([&] { return LogLines(text) >= 1; }, limit);
-  }
-
-  std::string ShutdownRequests() const { return ReadFileText(tree_.InstallPath() + "data/shutdown_requests.txt"); }
-  int ScriptRuns() const { return CountOccurrences(ShutdownRequests(), "shutdown requested:"); }
   bool WaitForScript(milliseconds limit = kLimit) {
     return WaitUntil([&] { return ScriptRuns() >= 1; }, limit);
   }
@@ -115,26 +72,8 @@ class KeepdShutdown : public ::testing::Test {
     return calls;
   }
 
-  // The shutdown queries ("S...") the UPS received.
-  std::vector<std::string> SwitchOffQueries() const {
-    std::vector<std::string> queries;
-    const std::string recorded = sim_.RecordedQueries();
-    size_t start = 0;
-    while (start < recorded.size()) {
-      size_t end = recorded.find('\n', start);
-      if (end == std::string::npos) end = recorded.size();
-      if (recorded.compare(start, 1, "S") == 0) queries.push_back(recorded.substr(start, end - start));
-      start = end + 1;
-    }
-    return queries;
-  }
-
   // Lets the server run on after the shutdown, to show that nothing happens twice.
   static void Linger() { std::this_thread::sleep_for(milliseconds(2500)); }
-
-  InstallTree tree_;
-  UpsSimulator sim_;
-  std::unique_ptr<ChildProcess> server_;
 };
 
 TEST_F(KeepdShutdown, PowerFailureShowsItsMessagesThenSwitchesOffAndShutsDownOnce) {
@@ -142,18 +81,18 @@ TEST_F(KeepdShutdown, PowerFailureShowsItsMessagesThenSwitchesOffAndShutsDownOnc
   // must last a little over half a minute.
   Start(Dword("UpsFixedTime", 36) + Dword("SrvBroadcast", 1) + Dword("UpsOffEnabled", 1) + Dword("UpsOffDelay", 180) +
         Dword("UpsOnEnabled", 1) + Dword("UpsOnDelay", 60) +
-        EventLists({"6|$POPUP|$LOG", "9|$POPUP|$LOG", "10|$POPUP|$LOG|$SHUTDOWN"}));
+        EventListsAfterIdentification({"6|$POPUP|$LOG", "9|$POPUP|$LOG", "10|$POPUP|$LOG|$SHUTDOWN"}));
   ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
-  ASSERT_EQ("OK\n", sim_.Command("set battery"));
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
   ASSERT_TRUE(WaitForLine(kMainsFailed)) << tree_.LogText();
   ASSERT_TRUE(WaitForScript(kShutdownLimit)) << tree_.LogText();
-  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_.RecordedQueries();
+  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_->RecordedQueries();
   Linger();
 
   EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
   EXPECT_EQ(1, LogLines(kShutdown)) << tree_.LogText();
   // 180 s and 60 s in whole minutes.
-  EXPECT_EQ(std::vector<std::string>{"S03R0001"}, SwitchOffQueries()) << sim_.RecordedQueries();
+  EXPECT_EQ(std::vector<std::string>{"S03R0001"}, SwitchOffQueries()) << sim_->RecordedQueries();
 
   const std::string computer = platform::ComputerName();
   const std::vector<Call> boxes = Calls("VNoteBox");
@@ -181,58 +120,58 @@ TEST_F(KeepdShutdown, PowerFailureShowsItsMessagesThenSwitchesOffAndShutsDownOnc
 
 TEST_F(KeepdShutdown, WithoutRestartTheConfiguredRestartDelayIsNotUsed) {
   Start(Dword("UpsFixedTime", 4) + Dword("UpsOffEnabled", 1) + Dword("UpsOffDelay", 180) + Dword("UpsOnEnabled", 0) +
-        Dword("UpsOnDelay", 600) + EventLists({"10|$LOG|$SHUTDOWN"}));
+        Dword("UpsOnDelay", 600) + EventListsAfterIdentification({"10|$LOG|$SHUTDOWN"}));
   ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
-  ASSERT_EQ("OK\n", sim_.Command("set battery"));
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
   ASSERT_TRUE(WaitForScript(kShutdownLimit)) << tree_.LogText();
-  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_.RecordedQueries();
+  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_->RecordedQueries();
   Linger();
   // "No restart" reaches this protocol as its shortest restart delay, not the 10 minutes configured.
-  EXPECT_EQ(std::vector<std::string>{"S03R0001"}, SwitchOffQueries()) << sim_.RecordedQueries();
+  EXPECT_EQ(std::vector<std::string>{"S03R0001"}, SwitchOffQueries()) << sim_->RecordedQueries();
   EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
 }
 
 TEST_F(KeepdShutdown, WithoutSwitchOffOnlyTheScriptRuns) {
   Start(Dword("UpsFixedTime", 4) + Dword("UpsOffEnabled", 0) + Dword("UpsOnEnabled", 1) +
-        EventLists({"10|$LOG|$SHUTDOWN"}));
+        EventListsAfterIdentification({"10|$LOG|$SHUTDOWN"}));
   ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
-  ASSERT_EQ("OK\n", sim_.Command("set battery"));
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
   ASSERT_TRUE(WaitForScript(kShutdownLimit)) << tree_.LogText();
   Linger();
   EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
   EXPECT_EQ(1, LogLines(kShutdown)) << tree_.LogText();
-  EXPECT_TRUE(SwitchOffQueries().empty()) << sim_.RecordedQueries();
+  EXPECT_TRUE(SwitchOffQueries().empty()) << sim_->RecordedQueries();
 }
 
 TEST_F(KeepdShutdown, LowBatteryAskingForTheShutdownShutsDownOnce) {
   // The fixed time alone would not shut down during the test.
   Start(Dword("UpsFixedTime", 600) + Dword("UpsOffEnabled", 1) + Dword("UpsOffDelay", 120) + Dword("UpsOnEnabled", 1) +
-        Dword("UpsOnDelay", 600) + EventLists({"6|$LOG", "8|$LOG|$SHUTDOWN", "10|$LOG|$SHUTDOWN"}));
+        Dword("UpsOnDelay", 600) + EventListsAfterIdentification({"6|$LOG", "8|$LOG|$SHUTDOWN", "10|$LOG|$SHUTDOWN"}));
   ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
-  ASSERT_EQ("OK\n", sim_.Command("set battery"));
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
   ASSERT_TRUE(WaitForLine(kMainsFailed)) << tree_.LogText();
   EXPECT_EQ(0, ScriptRuns()) << ShutdownRequests();
-  ASSERT_EQ("OK\n", sim_.Command("set lowbattery"));
+  ASSERT_EQ("OK\n", sim_->Command("set lowbattery"));
   ASSERT_TRUE(WaitForLine(kBatteryLow)) << tree_.LogText();
   ASSERT_TRUE(WaitForScript()) << tree_.LogText();
-  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_.RecordedQueries();
+  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, kLimit)) << sim_->RecordedQueries();
   Linger();
   EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
   EXPECT_EQ(1, LogLines(kBatteryLow)) << tree_.LogText();
   EXPECT_EQ(1, LogLines(kShutdown)) << tree_.LogText();
-  EXPECT_EQ(std::vector<std::string>{"S02R0010"}, SwitchOffQueries()) << sim_.RecordedQueries();
+  EXPECT_EQ(std::vector<std::string>{"S02R0010"}, SwitchOffQueries()) << sim_->RecordedQueries();
 }
 
 TEST_F(KeepdShutdown, AShutdownEventThatOnlyLogsShutsNothingDown) {
   Start(Dword("UpsFixedTime", 4) + Dword("UpsOffEnabled", 1) + Dword("UpsOnEnabled", 1) +
-        EventLists({"6|$LOG", "10|$LOG"}));
+        EventListsAfterIdentification({"6|$LOG", "10|$LOG"}));
   ASSERT_TRUE(WaitForLine(kIdentified)) << tree_.LogText();
-  ASSERT_EQ("OK\n", sim_.Command("set battery"));
-  ASSERT_TRUE(WaitForLine(kShutdown, kShutdownLimit)) << tree_.LogText();
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
+  ASSERT_TRUE(WaitForLine(kShutdown, 1, kShutdownLimit)) << tree_.LogText();
   Linger();
   EXPECT_EQ(1, LogLines(kShutdown)) << tree_.LogText();
   EXPECT_EQ(0, ScriptRuns()) << ShutdownRequests();
-  EXPECT_TRUE(SwitchOffQueries().empty()) << sim_.RecordedQueries();
+  EXPECT_TRUE(SwitchOffQueries().empty()) << sim_->RecordedQueries();
   EXPECT_TRUE(server_->Running());
 }
 
