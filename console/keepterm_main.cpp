@@ -3,7 +3,9 @@
 #include <string>
 #include <string_view>
 
+#include "console/actions.h"
 #include "console/keepterm_program.h"
+#include "console/menus.h"
 #include "console/terminal_io.h"
 #include "platform/console.h"
 
@@ -19,7 +21,6 @@ int main(int argc, char** argv) {
   console::ConsoleIo io(input, output);
   std::unique_ptr<console::ServerLink> link = console::CreateTcpServerLink();
   std::unique_ptr<console::Pause> pause = console::Pause::CreateReal();
-  // The menus of the UPS's screens plug in here as the main menu's UPS entries.
   return console::RunConsoleProgram(io, link.get(), *pause, console::RenderStyle::ForTerminal(terminal->IsUtf8()),
-                                    console::UpsEntriesFn());
+                                    console::MakeUpsEntries({console::RunActionsMenu, console::RunSetupMenu}));
 }

@@ -7,6 +7,11 @@
 namespace keep::console {
 
 int SelectFromMenu(ConsoleIo& io, const TStringList& entries, std::string_view prompt, std::string_view quit_answer) {
+  return SelectFromMenu(io, entries, prompt, quit_answer, {});
+}
+
+int SelectFromMenu(ConsoleIo& io, const TStringList& entries, std::string_view prompt, std::string_view quit_answer,
+                   const std::function<bool()>& stale) {
   const std::string title = entries.empty() ? std::string() : entries.front();
   const size_t count = entries.empty() ? 0 : entries.size() - 1;
   for (;;) {
@@ -25,6 +30,7 @@ int SelectFromMenu(ConsoleIo& io, const TStringList& entries, std::string_view p
     const std::optional<int> number = ParseWholeNumber(answer);
     if (number && *number >= 1 && static_cast<size_t>(*number) <= count) return *number - 1;
     io.Beep();
+    if (stale && stale()) return kMenuStale;
   }
 }
 
