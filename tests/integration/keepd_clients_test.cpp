@@ -166,6 +166,10 @@ TEST_F(KeepdClients, ValidRequestsGet500WhileTheUpsIsSilent) {
 }
 
 TEST_F(KeepdClients, TheSameQueuedCodeFromTwoAddressesIsAnsweredToEach) {
+  if (!KeepdClient::CanBindSource("127.0.0.2")) {
+    // The request-queue unit tests still cover the rule; only the end-to-end view is lost here.
+    GTEST_SKIP() << "this machine has no second loopback address to connect from";
+  }
   ASSERT_NO_FATAL_FAILURE(StartUps(3));
   ASSERT_NO_FATAL_FAILURE(StartServer(kNoCalibrationModel));
   auto first = Connect("127.0.0.1");

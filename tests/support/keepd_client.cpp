@@ -48,6 +48,17 @@ std::unique_ptr<KeepdClient> KeepdClient::Connect(int port, const std::string& s
   return std::unique_ptr<KeepdClient>(new KeepdClient(fd));
 }
 
+bool KeepdClient::CanBindSource(const std::string& source) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  const bool bound = ::inet_pton(AF_INET, source.c_str(), &local.sin_addr) == 1 &&
+                     ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  ::close(fd);
+  return bound;
+}
+
 KeepdClient::~KeepdClient() {
   if (fd_ >= 0) ::close(fd_);
 }

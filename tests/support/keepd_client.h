@@ -20,6 +20,9 @@ class KeepdClient {
   // A connection to 127.0.0.1:`port` from the local address `source` (any 127.x.y.z); null when it
   // was refused or the address cannot be bound.
   static std::unique_ptr<KeepdClient> Connect(int port, const std::string& source = "127.0.0.1");
+  // False when this machine will not let a socket bind `source` (some sandboxes give loopback
+  // 127.0.0.1 alone), so a test that needs a second address can say why it cannot run.
+  static bool CanBindSource(const std::string& source);
   ~KeepdClient();
   KeepdClient(const KeepdClient&) = delete;
   KeepdClient& operator=(const KeepdClient&) = delete;
