@@ -1,7 +1,7 @@
 // What the console knows about the UPS and the server: the display texts of the last answers (each
 // answer overwrites the items it carries; the others keep their last texts), the lists and the code
 // tables of modular UPS kinds. Plain data; ClientState guards it between the receive thread, which
-// writes it, and the menu thread, which reads it.
+// writes it, and the menu thread, which reads it. Compares member by member.
 #pragma once
 
 #include <array>
@@ -34,6 +34,7 @@ struct ConsoleUpsData {
     std::string serial_number;
     int ups_kind = 0;  // 0 basic, 1-2 standard, 3-6 modular
     std::string location;
+    bool operator==(const Info&) const = default;
   } info;
 
   struct Main {
@@ -45,6 +46,7 @@ struct ConsoleUpsData {
     std::string autonomy_reserve_time;  // 131, 134 and 312
     std::string battery_capacity;
     std::string calibration_test;
+    bool operator==(const Main&) const = default;
   } main;
 
   struct Input {
@@ -56,6 +58,7 @@ struct ConsoleUpsData {
     std::string pll_extended_range;    // 103, 133, 300, 310
     std::string nominal_frequency;     // 133, 311
     std::string frequency_autoselect;  // 113, 133, 306, 310
+    bool operator==(const Input&) const = default;
   } input;
 
   struct Output {
@@ -69,6 +72,7 @@ struct ConsoleUpsData {
     std::string load_waiting_threshold;
     std::string load_on_bypass_at_start;
     std::string eps_mode;
+    bool operator==(const Output&) const = default;
   } output;
 
   struct Battery {
@@ -87,6 +91,7 @@ struct ConsoleUpsData {
     std::string charger_with_ups_off;
     std::string min_charge_for_restart;
     std::string startup_on_battery;
+    bool operator==(const Battery&) const = default;
   } battery;
 
   struct Hardware {
@@ -105,6 +110,7 @@ struct ConsoleUpsData {
     std::string relay_battery_reserve;
     std::string relay_general_alarm;
     std::string relay_overload;
+    bool operator==(const Hardware&) const = default;
   } hardware;
 
   std::string clock;  // ClockValue of 111 and 307
@@ -120,6 +126,7 @@ struct ConsoleUpsData {
     std::string battery_calibrations;
     std::string battery_full_charges;
     std::string battery_equalizations;
+    bool operator==(const History&) const = default;
   } history;
 
   struct Results {
@@ -131,6 +138,7 @@ struct ConsoleUpsData {
     std::string events_list_reset;               // 313: "Events List "...": ..."
     std::string shutdown;                        // 309
     std::string upload;                          // 203: "Yes", "No"...; empty until answered
+    bool operator==(const Results&) const = default;
   } results;
 
   // The module last asked for (answers 150-155). When its status is not "0" every item of the
@@ -141,24 +149,31 @@ struct ConsoleUpsData {
     struct Info {
       std::string phase, active_nominal_power, apparent_nominal_power, charger_current, firmware_version,
           hardware_version, serial_number;
+      bool operator==(const Info&) const = default;
     } info;
     struct Main {
       std::string work_mode, battery_charger, inverter, booster, overload, overheat;
+      bool operator==(const Main&) const = default;
     } main;
     struct Input {
       std::string bypass_voltage, voltage, active_power, apparent_power, current, peak_current;
+      bool operator==(const Input&) const = default;
     } input;
     struct Output {
       std::string voltage, active_power, apparent_power, current, peak_current;
+      bool operator==(const Output&) const = default;
     } output;
     struct History {
       std::string total_operating_time, booster_operating_time, booster_interventions, bypass_interventions,
           charger_operating_time, overheatings, overloads, hv_bus_runaway, output_dc_level;
+      bool operator==(const History&) const = default;
     } history;
     struct Hardware {
       std::string battery_voltage, charger_status, battery_current, positive_bus, negative_bus, inverter_heatsink,
           booster_heatsink, fan_speed;
+      bool operator==(const Hardware&) const = default;
     } hardware;
+    bool operator==(const Module&) const = default;
   } module;
 
   // Heads of the lists: the modular event list's name and count (139), the alarm count (137) and
@@ -168,6 +183,7 @@ struct ConsoleUpsData {
   std::string alarm_list_count;
   std::string alarm_table_count;
   std::string event_table_count;
+  bool operator==(const ConsoleUpsData&) const = default;
 };
 
 struct ConsoleData {
@@ -177,6 +193,7 @@ struct ConsoleData {
   TStringList scheduler_items;  // six fields joined with "|" per item (202)
   CodeTable alarm_codes;        // 136
   CodeTable event_codes;        // 140
+  bool operator==(const ConsoleData&) const = default;
 };
 
 }  // namespace keep::console

@@ -2,6 +2,7 @@
 // and an installation folder of its own with a language file the test writes.
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,19 @@ class ServerTestEnv {
   }
 
   std::string LogText() const { return ReadFileText(install_ + "data/ups_log.txt"); }
+  // The texts of the log lines in order: each line is the date, the time, two blanks and the text.
+  std::vector<std::string> LogTexts() const {
+    std::vector<std::string> texts;
+    std::istringstream lines(LogText());
+    for (std::string line; std::getline(lines, line);) {
+      const size_t start = line.find("  ");
+      if (start == std::string::npos) continue;
+      std::string text = line.substr(start + 2);
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      texts.push_back(text);
+    }
+    return texts;
+  }
 
   platform::ManualClock& clock() { return clock_; }
   platform::EventLoop& loop() { return loop_; }

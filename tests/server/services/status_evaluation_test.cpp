@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,16 +67,7 @@ class StatusEvaluationTest : public ::testing::Test {
   // Evaluates with the real dispatcher and returns the log texts this evaluation wrote.
   std::vector<std::string> Evaluate() {
     EvaluateUpsState(context());
-    // Each line is the date, the time, two blanks and the text.
-    std::vector<std::string> texts;
-    std::istringstream lines(env_.LogText());
-    for (std::string line; std::getline(lines, line);) {
-      const size_t start = line.find("  ");
-      if (start == std::string::npos) continue;
-      std::string text = line.substr(start + 2);
-      if (!text.empty() && text.back() == '\r') text.pop_back();
-      texts.push_back(text);
-    }
+    const std::vector<std::string> texts = env_.LogTexts();
     std::vector<std::string> fresh(texts.begin() + static_cast<std::ptrdiff_t>(logged_), texts.end());
     logged_ = texts.size();
     return fresh;
