@@ -13,15 +13,11 @@
 #include "common/text_lists.h"
 #include "console/console_client.h"
 #include "console/main_menu.h"
+#include "console/ups_kinds.h"
 
 namespace keep::console {
 
 inline constexpr std::string_view kSubMenuPrompt = "Selection [<blank> to return to Main Menu]: ";
-
-// Kinds 3-6 are the modular UPS units, 1-2 the standard ones; 0 (and any kind the server does not
-// send) is served as the basic one.
-inline bool IsModularKind(int kind) { return kind >= 3 && kind <= 6; }
-inline bool IsStandardKind(int kind) { return kind == 1 || kind == 2; }
 
 // True while connected with the UPS present: the menus of these screens end as soon as it is not.
 bool UpsReachable(ConsoleClient& client);

@@ -3,6 +3,7 @@
 #include "console/menus.h"
 #include "console/output.h"
 #include "console/read_screens.h"
+#include "console/ups_kinds.h"
 
 namespace keep::console {
 

@@ -1,6 +1,7 @@
 // The screens of the data menu: identification, state, input, output, battery, hardware, history.
 #include "console/menus.h"
 #include "console/read_screens.h"
+#include "console/ups_kinds.h"
 
 namespace keep::console {
 
