@@ -57,6 +57,19 @@ std::string RsText(const TSetupData& setup, std::string_view key, std::string_vi
   return FillParam(LanguageText(setup, "LOGS", key), argument);
 }
 
+// Texts for a remote action that names no host or no valid port. Language files written before these
+// keys existed lack them, so the English text stands in for a missing one.
+constexpr char kNoHostKey[] = "RsNoHost";
+constexpr char kNoHostText[] = "Command not sent: no remote host given";
+constexpr char kBadPortKey[] = "RsBadPort";
+constexpr char kBadPortText[] = "Command not sent to $: port \"$\" is not a number from 1 to 65535";
+
+std::string TextOrDefault(const TSetupData& setup, std::string_view key, std::string_view fallback,
+                          const TStringList& arguments) {
+  const std::string text = LanguageText(setup, "LOGS", key);
+  return FillParams(text.empty() ? fallback : text, arguments);
+}
+
 // The log text of a finished exchange.
 std::string OutcomeText(const TSetupData& setup, const AgentExchangeOutcome& outcome, const std::string& host,
                         const std::string& port) {
@@ -187,12 +200,11 @@ void RemoteCommands::Send(const std::string& host, const std::string& port, cons
   const std::string target(TrimBlanks(host));
   const std::optional<uint16_t> port_number = ParsePort(port);
   if (target.empty()) {
-    WriteLogLine(context_, std::string(kLogPrefix) + "Command not sent: no remote host given");
+    WriteLogLine(context_, kLogPrefix + TextOrDefault(context_.Setup, kNoHostKey, kNoHostText, {}));
     return;
   }
   if (!port_number) {
-    WriteLogLine(context_, std::string(kLogPrefix) + "Command not sent to " + target + ": port \"" + port +
-                               "\" is not a number from 1 to 65535");
+    WriteLogLine(context_, kLogPrefix + TextOrDefault(context_.Setup, kBadPortKey, kBadPortText, {target, port}));
     return;
   }
   ++state_->in_flight;

@@ -66,6 +66,9 @@ std::vector<ExpectedText> LanguageFileTexts() {
       {"LOGS", "RsTcpIpPortUsed", 1},
       {"LOGS", "RsHostNotFound", 1},
       {"LOGS", "RsTcpIpNotInstalled", 1},
+      // Remote actions that cannot be tried: nothing, then host and port.
+      {"LOGS", "RsNoHost", 0},
+      {"LOGS", "RsBadPort", 2},
       // Error reporter: 100004 the UPS device, 100006 the client port, 100010 the remote shutdown
       // port; the heading 100001 and the others as they are.
       {"ERRORS", "100001", 0},

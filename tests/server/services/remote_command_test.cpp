@@ -181,6 +181,19 @@ TEST_F(RemoteCommandsTest, MissingHostOrBadPortIsLoggedAndNotTried) {
   EXPECT_EQ(agent.Accepted(), 0u);
 }
 
+TEST_F(RemoteCommandsTest, MissingHostOrBadPortTextsComeFromTheLanguageFileWhenItHasThem) {
+  // The fixture's language file predates these keys (the test above reads the English stand-ins).
+  test::WriteFileText(env_.context().Setup.LanguageFile,
+                      "[LOGS]\n"
+                      "RsNoHost=Kein Rechner angegeben\n"
+                      "RsBadPort=Port \"$\" von $ ist keine Zahl von 1 bis 65535\n");
+  remote_->Send("", "5", "", kRemoteShutdown);
+  remote_->Send("agent.lan", "x", "", kRemoteShutdown);
+  // Host and port fill the marks in their order, whatever the wording.
+  EXPECT_THAT(LogLines(), ElementsAre("RS - Kein Rechner angegeben",
+                                      "RS - Port \"agent.lan\" von x ist keine Zahl von 1 bis 65535"));
+}
+
 TEST_F(RemoteCommandsTest, PortWithBlanksAndLeadingZerosIsANumber) {
   test::RemoteAgent agent(kGreeting);
   remote_->Send(" 127.0.0.1 ", " 0" + agent.PortText() + " ", "", 3);
