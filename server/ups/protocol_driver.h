@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "common/format_settings.h"
 #include "common/text_lists.h"
 #include "server/core/setup_data.h"
 #include "server/services/server_data.h"
@@ -22,8 +24,8 @@ struct TUpsManUpsCommand {
 
 // The client command in progress.
 struct TUpsManCommandRecord {
-  int32_t Code = 0;   // client request code
-  TStringList Args;   // the command's fields as received, item 0 the code's text
+  int32_t Code = 0;  // client request code
+  TStringList Args;  // the command's fields as received, item 0 the code's text
   TUpsManUpsCommand Exchange;
 };
 
@@ -53,8 +55,17 @@ class ProtocolDriver {
   virtual bool Parse(DriverContext& context, std::string& buffer) = 0;
 };
 
-// The driver of a protocol number: Megatec for 1, 3, 7, 8 (others follow); null for a number
-// without a driver, which makes every command answer at once and no data be accepted.
-std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number);
+// What a driver may need from the server beyond DriverContext, given when it is made.
+struct DriverServices {
+  // Queues a request of the server's own (a data sample may want more than one exchange group).
+  // May be empty: that request is then not asked for.
+  std::function<void(int code, const TStringList& fields)> queue_internal_request;
+  // Dates the UPS reports are written in the server's short date format.
+  TFormatSettings format;
+};
+
+// The driver of a protocol number: Megatec for 1, 3, 7, 8, Quadrel for 4 (others follow); null for a
+// number without a driver, which makes every command answer at once and no data be accepted.
+std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number, const DriverServices& services = {});
 
 }  // namespace keep::server

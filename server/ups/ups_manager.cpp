@@ -20,7 +20,15 @@ int32_t CodeOf(const TStringList& fields) {
 }  // namespace
 
 UpsManager::UpsManager(ServerContext& context)
-    : context_(context), link_factory_(&CreateSystemUpsLink), driver_factory_(&CreateProtocolDriver) {}
+    : context_(context), link_factory_(&CreateSystemUpsLink), driver_factory_([this](int32_t protocol_number) {
+        // The format is read when the driver is made: the settings are loaded by then.
+        DriverServices services;
+        services.queue_internal_request = [this](int code, const TStringList& fields) {
+          context_.Requests.QueueInternalRequest(code, fields);
+        };
+        services.format = context_.Format;
+        return CreateProtocolDriver(protocol_number, services);
+      }) {}
 
 UpsManager::~UpsManager() { CloseLink(); }
 

@@ -123,6 +123,26 @@ TEST_F(UpsManagerTest, AnUnknownProtocolAnswersAtOnceAndNeverAcceptsData) {
   EXPECT_FALSE(manager_->Connected);
 }
 
+TEST_F(UpsManagerTest, TheDriverItMakesQueuesTheServersOwnRequests) {
+  // The modular driver's data sample asks for the input phases as a request of the server's own.
+  env_.context().Setup.UpsSetup.ProtocolSetup.ProtocolNumber = 4;
+  manager_ = std::make_unique<UpsManager>(env_.context());
+  manager_->SetLinkFactory([this](uint8_t, platform::EventLoop&, ReceiveHandler) {
+    return std::make_unique<test::ScriptedLink>(link_, env_.clock(), false);
+  });
+  ASSERT_EQ(kErrorOk, manager_->CreateLink());
+  ASSERT_EQ(kErrorOk, manager_->ConnectLink());
+  ASSERT_TRUE(env_.context().Requests.Empty());
+
+  EXPECT_FALSE(manager_->SendCommand({"1"}));
+  EXPECT_TRUE(manager_->Busy);
+  ASSERT_EQ(1u, env_.context().Requests.Size());
+  const std::optional<QueuedRequest> queued = env_.context().Requests.TakeNext();
+  ASSERT_TRUE(queued.has_value());
+  EXPECT_EQ("@", queued->Requester);
+  EXPECT_EQ(133, queued->Code);
+}
+
 TEST_F(UpsManagerTest, AnExchangeWithoutReplyWaitsItsDelayWhileStayingBusy) {
   Create();
   manager_->SendCommand({"7"});
