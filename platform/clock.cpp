@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <utility>
 
 namespace keep::platform {
 namespace {
@@ -22,6 +23,7 @@ struct ManualClock::State {
   mutable std::mutex mutex;
   int64_t monotonic_ms = 0;
   DateTime wall;
+  std::function<int64_t(DateTime)> offset_of;
 };
 
 ManualClock::ManualClock(DateTime wall_start, int64_t monotonic_start) : state_(std::make_shared<State>()) {
@@ -37,6 +39,16 @@ int64_t ManualClock::NowMs() const {
 DateTime ManualClock::Now() const {
   std::lock_guard lock(state_->mutex);
   return state_->wall;
+}
+
+int64_t ManualClock::UtcOffsetMs(DateTime local) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->offset_of ? state_->offset_of(local) : 0;
+}
+
+void ManualClock::SetUtcOffsets(std::function<int64_t(DateTime local)> offset_of) {
+  std::lock_guard lock(state_->mutex);
+  state_->offset_of = std::move(offset_of);
 }
 
 void ManualClock::AdvanceMs(int64_t ms) {

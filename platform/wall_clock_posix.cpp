@@ -39,6 +39,24 @@ class SystemWallClock final : public WallClock {
     // No local time for this instant (year out of range, zone data unusable): UTC is the best guess.
     return DateTime::FromMilliseconds(kUnixEpochDay * DateTime::kMsPerDay + unix_ms);
   }
+
+  int64_t UtcOffsetMs(DateTime local) const override {
+    const CivilDateTime civil = local.ToCivil();
+    tm fields{};
+    fields.tm_year = civil.year - 1900;
+    fields.tm_mon = civil.month - 1;
+    fields.tm_mday = civil.day;
+    fields.tm_hour = civil.hour;
+    fields.tm_min = civil.minute;
+    fields.tm_sec = civil.second;
+    fields.tm_isdst = -1;  // let the zone's rules decide
+    const time_t universal = mktime(&fields);
+    if (universal == static_cast<time_t>(-1)) return 0;
+    // The local reading taken as if it were universal time, in whole seconds since 1970.
+    const int64_t as_universal =
+        (local.Milliseconds() - kUnixEpochDay * DateTime::kMsPerDay - civil.millisecond) / 1000;
+    return (as_universal - static_cast<int64_t>(universal)) * 1000;
+  }
 };
 
 }  // namespace

@@ -271,8 +271,9 @@ void CheckSpecial(int code, const TStringList& fields, ServerContext& context, C
     case kCodeShutdown: {
       result.special = Special::kShutdown;
       const TServerSetup& server = context.Setup.ServerSetup;
-      const bool allowed =
-          server.SrvDownEnabled && server.SrvDownFromMonitor && !(context.Ups.Main.CalibrationState == "1");
+      // One shutdown at a time: while one is under way a second request is not executed.
+      const bool allowed = server.SrvDownEnabled && server.SrvDownFromMonitor &&
+                           !(context.Ups.Main.CalibrationState == "1") && !context.Server.ShutdownActive;
       AnswerWith(result, allowed ? "1" : "0");
       return;
     }

@@ -123,7 +123,7 @@ bool StartSequence(ServerContext& context) {
 
   context.Schedule = std::make_unique<Scheduler>(context);
   context.Schedule->ReloadSchedule();
-  context.Cycle->SetScheduleCheck([evaluated] { evaluated->Schedule->CheckSchedule(); });
+  context.Schedule->Start();
   clients->on_schedule_stored = [evaluated] { evaluated->Schedule->ReloadSchedule(); };
 
   // The client listener: a port in use or a missing socket type is reported and the server goes on

@@ -59,7 +59,8 @@ void ReadUpsSetup(const ServerKeyReader& reg, TUpsSetup& ups) {
   ups.UpsRechargeTime = reg.Integer(regkeys::kUpsRechargeTime, defaults.UpsRechargeTime);
   ups.UpsAutonomyTime = reg.Integer(regkeys::kUpsAutonomyTime, defaults.UpsAutonomyTime);
   ups.UpsLoadPercent = reg.Decimal(regkeys::kUpsLoadPercent, "-1", defaults.UpsLoadPercent);
-  ups.UpsBatteryCapacity = reg.Decimal(regkeys::kUpsBatteryCapacity, "100", defaults.UpsBatteryCapacity);
+  ups.UpsBatteryCapacity =
+      ClampedCapacity(reg.Decimal(regkeys::kUpsBatteryCapacity, "100", defaults.UpsBatteryCapacity));
 
   // Only the low 8 bits count, which also bounds how many lists a damaged hive can make us build.
   const uint8_t event_count = Low8(reg.Integer(regkeys::kEventCounter, 0));
@@ -256,7 +257,8 @@ float ParseSettingDecimal(std::string_view text, float default_value) {
 }
 
 bool SaveBatteryCapacity(platform::Registry& registry, float capacity) {
-  const std::string text = FormatSettingDecimal(capacity);
+  if (!std::isfinite(capacity)) return false;
+  const std::string text = FormatSettingDecimal(ClampedCapacity(capacity));
   if (text.empty()) return false;
   return WriteRegString(registry, regkeys::kServerKey, regkeys::kUpsBatteryCapacity, text);
 }

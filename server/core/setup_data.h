@@ -30,6 +30,13 @@ struct TUsbDeviceId {
   friend bool operator==(const TUsbDeviceId&, const TUsbDeviceId&) = default;
 };
 
+// A battery charge in percent within 0 .. 100: a stored or reported value outside it (a damaged
+// hive, a UPS's sentinel byte) would give an autonomy no battery has. Not a number reads as 0.
+inline float ClampedCapacity(float percent) {
+  if (!(percent > 0.0f)) return 0.0f;
+  return percent > 100.0f ? 100.0f : percent;
+}
+
 struct TUpsSetup {
   std::string UpsModelName;
   TUpsProtocolSetup ProtocolSetup;

@@ -106,7 +106,8 @@ void UpdateAutonomy(ServerContext& context) {
 void CapacityFromAutonomy(ServerContext& context) {
   const int32_t full =
       UseCalibration(context) ? context.Setup.UpsSetup.UpsAutonomyTime : context.Setup.ServerSetup.UpsFixedTime;
-  Charge(context) = Percent(context.Ups.Main.AutonomyTime, full);
+  // An autonomy above the full one (settings changed since, a reading of the UPS) is a full battery.
+  Charge(context) = ClampedCapacity(Percent(context.Ups.Main.AutonomyTime, full));
 }
 
 void CapacityFromVoltage(ServerContext& context) {

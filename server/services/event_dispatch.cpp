@@ -85,6 +85,7 @@ class EventCall {
   // The action entry split at ",": the action's name, then its arguments.
   TStringList fields;
   bool& pending;
+  bool shutdown_done = false;
 
  private:
   std::optional<std::string> stamp_;
@@ -168,6 +169,9 @@ void ShutdownAction(EventCall& call) {
     call.pending = true;
     return;
   }
+  // A list that names the action twice still shuts down once.
+  if (call.shutdown_done) return;
+  call.shutdown_done = true;
   context.Server.ShutdownActive = true;
   ShutdownLocal(context, context.Server.ScheduledShutdownDue);
 }

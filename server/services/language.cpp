@@ -52,6 +52,12 @@ std::string LanguageText(const TSetupData& setup, std::string_view section, std:
   return ReadIniValue(setup.LanguageFile, section, key);
 }
 
+std::string LanguageTextOr(const TSetupData& setup, std::string_view section, std::string_view key,
+                           std::string_view fallback) {
+  std::string text = LanguageText(setup, section, key);
+  return text.empty() ? std::string(fallback) : text;
+}
+
 std::string MessageFilePath(const TSetupData& setup) {
   const std::string& path = setup.LanguageFile;
   if (path.empty()) return {};

@@ -23,6 +23,11 @@ inline constexpr size_t kMaxMessageLength = 64 * 1024;
 // The value of `key` in `section` of the language file.
 std::string LanguageText(const TSetupData& setup, std::string_view section, std::string_view key);
 
+// The value of `key` in `section` of the language file, or `fallback` when the file has none: for
+// keys newer than the language files people may still have.
+std::string LanguageTextOr(const TSetupData& setup, std::string_view section, std::string_view key,
+                           std::string_view fallback);
+
 // The language file's path with its extension (from the last "." after the last "/") replaced by
 // ".msg", or ".msg" appended when it has none. Empty when no language file is set.
 std::string MessageFilePath(const TSetupData& setup);

@@ -1,5 +1,7 @@
 #include "server/services/local_shutdown.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "common/file_names.h"
@@ -19,6 +21,15 @@ constexpr char kNoRestart[] = "@";
 
 }  // namespace
 
+int64_t ScriptWaitLimitMs(const TSetupData& setup) {
+  int64_t limit = RemoteTimeoutMs(setup);
+  if (setup.UpsSetup.UpsOffEnabled) {
+    const int64_t half_off_delay = int64_t{setup.UpsSetup.UpsOffDelay} * 1000 / 2;
+    limit = std::min(limit, std::max<int64_t>(half_off_delay, 0));
+  }
+  return limit;
+}
+
 void ShutdownLocal(ServerContext& context, bool from_scheduler) {
   const TUpsSetup& ups = context.Setup.UpsSetup;
   if (ups.UpsOffEnabled) {
@@ -32,10 +43,12 @@ void ShutdownLocal(ServerContext& context, bool from_scheduler) {
     context.Requests.QueueInternalRequest(kRequestUpsShutdown, parameters);
   }
   // The other computers are told first: once the script runs this computer may go down at any
-  // moment, taking the commands still under way with it.
+  // moment, taking the commands still under way with it. But the UPS counts down its switch-off delay
+  // meanwhile, so a silent agent is waited for only a while, and commands raised after this point
+  // (a countdown notice, say) not at all.
   auto run_script = [&context] { RunProgram(context, true, context.Setup.InstallPath + kShutdownScript, ""); };
   if (context.Remote) {
-    context.Remote->WhenIdle(run_script);
+    context.Remote->AfterCommandsUnderWay(run_script, ScriptWaitLimitMs(context.Setup));
   } else {
     run_script();
   }

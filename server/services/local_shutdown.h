@@ -2,7 +2,10 @@
 // shutdown script runs, after any command to the other computers has gone out. Main loop only.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "server/core/setup_data.h"
 
 namespace keep::server {
 
@@ -10,8 +13,14 @@ struct ServerContext;
 
 inline constexpr char kShutdownScript[] = "script/system/lcldown.sh";
 
-// Queues the switch-off request (code 2) when UpsOffEnabled, then runs the shutdown script.
+// Queues the switch-off request (code 2) when UpsOffEnabled, then runs the shutdown script once the
+// remote commands started before have gone out, or after ScriptWaitLimitMs at the latest.
 void ShutdownLocal(ServerContext& context, bool from_scheduler);
+
+// How long the shutdown script waits for remote commands under way: the connection time-out of a
+// remote command, and with a UPS switch-off at most half of its delay, so the script is well under
+// way before the UPS cuts the power.
+int64_t ScriptWaitLimitMs(const TSetupData& setup);
 
 // Starts `path` with `parameters`; waits for its end only when `wait`. False when it could not be
 // started (a missing program included).

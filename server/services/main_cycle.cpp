@@ -131,9 +131,10 @@ void MainCycle::Tick() {
     }
   }
 
-  if (main.UpsStatus == "1") {
+  // Low battery is still battery: the count goes on through it.
+  if (OnBattery(main)) {
     ++server.SecondsOnBattery;
-    if (!(main.CalibrationState == "1") && RoundedMinutes(main.AutonomyTime) >= 1 &&
+    if (!server.ShutdownActive && !(main.CalibrationState == "1") && RoundedMinutes(main.AutonomyTime) >= 1 &&
         TickCounter(server.BroadcastCounter, setup.ServerSetup.SrvBroadcast)) {
       server.BroadcastNow = true;
       EvaluateUpsState(context_);
@@ -144,9 +145,6 @@ void MainCycle::Tick() {
     // The sample is written when this request completes, so it holds fresh measurements.
     context_.Requests.QueueInternalRequest(kRequestDataSample, {});
   }
-
-  // The scheduler decides itself how often it acts.
-  if (check_schedule_) check_schedule_();
 
   if (TickCounter(server.EventListCounter, kEventListSeconds) && main.UpsStatus == "0" && main.Anomaly == "0" &&
       !(main.CalibrationState == "1")) {

@@ -1,10 +1,10 @@
 // The main cycle: once a second it polls the UPS status, advances the battery estimate, counts the
-// seconds on battery, repeats the shutdown countdown, asks for data samples, checks the scheduler
-// and refreshes the UPS event list. Main loop only.
+// seconds on battery, repeats the shutdown countdown, asks for data samples and refreshes the UPS
+// event list. (The scheduler has a timer of its own, which keeps running while the UPS link is down
+// and this cycle is stopped.) Main loop only.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "platform/event_loop.h"
@@ -43,9 +43,6 @@ class MainCycle {
   void Enable(bool enabled);
   bool Enabled() const;
 
-  // The scheduler's check, run at every tick while it holds items; may be left empty.
-  void SetScheduleCheck(std::function<void()> check) { check_schedule_ = std::move(check); }
-
   // One tick (one second of every counter). The timer is stopped while it runs and running again
   // afterwards, unless something stopped the cycle during the tick. Also run directly by tests.
   void Tick();
@@ -54,7 +51,6 @@ class MainCycle {
   void OnTimer();
 
   ServerContext& context_;
-  std::function<void()> check_schedule_;
   bool in_tick_ = false;
   bool stopped_in_tick_ = false;
   platform::Timer timer_;

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -33,11 +35,7 @@ constexpr char kCommandCode[] = "3";
 constexpr int32_t kDefaultTimeoutSeconds = 5;
 constexpr int32_t kMaxTimeoutSeconds = 3600;
 
-int TimeoutMs(const TSetupData& setup) {
-  int32_t seconds = setup.ServerSetup.RsTimeoutConnection;
-  if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
-  return static_cast<int>(std::min(seconds, kMaxTimeoutSeconds)) * 1000;
-}
+int TimeoutMs(const TSetupData& setup) { return static_cast<int>(RemoteTimeoutMs(setup)); }
 
 // The port text as a number 1-65535 (blanks around it allowed), or nothing.
 std::optional<uint16_t> ParsePort(std::string_view text) {
@@ -66,8 +64,7 @@ constexpr char kBadPortText[] = "Command not sent to $: port \"$\" is not a numb
 
 std::string TextOrDefault(const TSetupData& setup, std::string_view key, std::string_view fallback,
                           const TStringList& arguments) {
-  const std::string text = LanguageText(setup, "LOGS", key);
-  return FillParams(text.empty() ? fallback : text, arguments);
+  return FillParams(LanguageTextOr(setup, "LOGS", key, fallback), arguments);
 }
 
 // The log text of a finished exchange.
@@ -88,12 +85,19 @@ std::string OutcomeText(const TSetupData& setup, const AgentExchangeOutcome& out
 }
 
 struct Finished {
+  uint64_t id = 0;
   AgentExchangeOutcome outcome;
   std::string host;
   std::string port;
 };
 
 }  // namespace
+
+int64_t RemoteTimeoutMs(const TSetupData& setup) {
+  int32_t seconds = setup.ServerSetup.RsTimeoutConnection;
+  if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
+  return int64_t{std::min(seconds, kMaxTimeoutSeconds)} * 1000;
+}
 
 std::string RemoteCommandFrame(uint8_t kind, const std::string& text) {
   std::string body = std::string(kCommandCode) + "|" + std::to_string(kind);
@@ -134,7 +138,7 @@ struct RemoteCommands::State : ExchangeControl {
     changed.notify_all();
   }
 
-  // Loop thread: one log line per finished command, then whoever waits for the quiet.
+  // Loop thread: one log line per finished command, then the waiters that wait no more.
   void Drain() {
     if (context == nullptr) return;
     std::deque<Finished> ready;
@@ -143,20 +147,31 @@ struct RemoteCommands::State : ExchangeControl {
       ready.swap(done);
     }
     for (const Finished& finished : ready) {
-      if (in_flight > 0) --in_flight;
+      under_way.erase(finished.id);
       if (finished.outcome.cancelled) continue;
       WriteLogLine(*context, kLogPrefix + OutcomeText(context->Setup, finished.outcome, finished.host, finished.port));
     }
-    RunIdleWaiters();
+    RunReadyWaiters();
   }
 
-  // Loop thread. A waiter may start new commands; those behind it then wait for them too.
-  void RunIdleWaiters() {
-    while (in_flight == 0 && !waiters.empty() && context != nullptr) {
-      std::function<void()> next = std::move(waiters.front());
-      waiters.pop_front();
-      if (next) next();
+  // Loop thread. Ids are handed out in order, so a waiter is free once the oldest command still
+  // under way is younger than the waiter.
+  void RunReadyWaiters() {
+    while (!waiters.empty() && context != nullptr) {
+      const auto first = waiters.begin();
+      if (!under_way.empty() && *under_way.begin() < first->second.before) return;
+      RunWaiter(first->first);
     }
+  }
+
+  // Loop thread: takes the waiter out before running it, so it runs once whichever way it ends.
+  void RunWaiter(uint64_t token) {
+    const auto found = waiters.find(token);
+    if (found == waiters.end()) return;
+    Waiter waiter = std::move(found->second);
+    waiters.erase(found);
+    loop->CancelTimer(waiter.timer);
+    if (waiter.then) waiter.then();
   }
 
   std::mutex mutex;
@@ -170,8 +185,16 @@ struct RemoteCommands::State : ExchangeControl {
 
   // Loop thread only. `context` is null once the owner is gone.
   ServerContext* context;
-  size_t in_flight = 0;
-  std::deque<std::function<void()>> waiters;
+  struct Waiter {
+    uint64_t before = 0;  // waits for the commands with smaller ids
+    platform::EventLoop::TimerId timer = 0;
+    std::function<void()> then;
+  };
+  uint64_t next_id = 1;
+  std::set<uint64_t> under_way;
+  // By token, in the order they were made.
+  std::map<uint64_t, Waiter> waiters;
+  uint64_t next_token = 1;
 };
 
 RemoteCommands::RemoteCommands(ServerContext& context)
@@ -191,6 +214,7 @@ RemoteCommands::~RemoteCommands() {
                            [this] { return state_->running == 0; });
   lock.unlock();
   // What finished is still logged; the waiters are dropped with the server, unrun.
+  for (const auto& [token, waiter] : state_->waiters) context_.env.loop.CancelTimer(waiter.timer);
   state_->waiters.clear();
   state_->Drain();
   state_->context = nullptr;
@@ -207,7 +231,8 @@ void RemoteCommands::Send(const std::string& host, const std::string& port, cons
     WriteLogLine(context_, kLogPrefix + TextOrDefault(context_.Setup, kBadPortKey, kBadPortText, {target, port}));
     return;
   }
-  ++state_->in_flight;
+  const uint64_t id = state_->next_id++;
+  state_->under_way.insert(id);
   {
     const std::lock_guard lock(state_->mutex);
     ++state_->running;
@@ -215,10 +240,10 @@ void RemoteCommands::Send(const std::string& host, const std::string& port, cons
   const std::string frame = RemoteCommandFrame(kind, text);
   const int timeout_ms = TimeoutMs(context_.Setup);
   try {
-    std::thread([state = state_, target, port_text = std::string(TrimBlanks(port)), number = *port_number, frame,
+    std::thread([state = state_, id, target, port_text = std::string(TrimBlanks(port)), number = *port_number, frame,
                  timeout_ms] {
       AgentExchangeOutcome outcome = RunAgentExchange(target, number, frame, timeout_ms, *state);
-      state->Done(state, Finished{outcome, target, port_text});
+      state->Done(state, Finished{id, outcome, target, port_text});
     }).detach();
   } catch (const std::system_error& error) {
     // No thread to spare: the command is lost, and the log says so like any other failure.
@@ -226,18 +251,25 @@ void RemoteCommands::Send(const std::string& host, const std::string& port, cons
       const std::lock_guard lock(state_->mutex);
       --state_->running;
     }
-    --state_->in_flight;
+    state_->under_way.erase(id);
     WriteLogLine(context_, kLogPrefix + ErrorCodeText(error.code().value()));
-    state_->RunIdleWaiters();
+    state_->RunReadyWaiters();
   }
 }
 
-void RemoteCommands::WhenIdle(std::function<void()> then) {
-  state_->waiters.push_back(std::move(then));
-  state_->RunIdleWaiters();
+void RemoteCommands::AfterCommandsUnderWay(std::function<void()> then, int64_t limit_ms) {
+  State& state = *state_;
+  const uint64_t token = state.next_token++;
+  State::Waiter& waiter = state.waiters[token];
+  waiter.before = state.next_id;
+  waiter.then = std::move(then);
+  // The timer cannot outlive the state: the destructor cancels it.
+  waiter.timer =
+      context_.env.loop.AddTimer(limit_ms, false, [state = state_.get(), token] { state->RunWaiter(token); });
+  state.RunReadyWaiters();
 }
 
-size_t RemoteCommands::InFlight() const { return state_->in_flight; }
+size_t RemoteCommands::InFlight() const { return state_->under_way.size(); }
 
 void SendRemoteCommand(ServerContext& context, const std::string& host, const std::string& port,
                        const std::string& text, uint8_t kind) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "server/core/setup_data.h"
+
 namespace keep::server {
 
 struct ServerContext;
@@ -18,6 +20,10 @@ struct ServerContext;
 inline constexpr uint8_t kRemoteShutdown = 0;
 inline constexpr uint8_t kRemoteMessage = 1;
 inline constexpr uint8_t kRemoteShell1 = 2;  // 3 and 4: the second and third commands
+
+// The connection time-out of one command: RsTimeoutConnection in milliseconds, 5 s when it is not
+// positive, at most an hour.
+int64_t RemoteTimeoutMs(const TSetupData& setup);
 
 // The plain command frame: "3", the kind and, when not empty, the text (not escaped).
 std::string RemoteCommandFrame(uint8_t kind, const std::string& text);
@@ -37,9 +43,13 @@ class RemoteCommands {
   // Main loop. Starts one command to host:port; never blocks. A port that is not a whole number
   // 1-65535, or a missing host, is not tried: one "RS - " line says why.
   void Send(const std::string& host, const std::string& port, const std::string& text, uint8_t kind);
-  // Main loop. Runs `then` on the loop once no command is under way (at once when none is), so a
-  // local shutdown never overtakes the commands that tell the other computers.
-  void WhenIdle(std::function<void()> then);
+  // Main loop. Runs `then` on the loop once every command started before this call has finished and
+  // been logged (at once when none is under way), or after `limit_ms` of the loop's clock, whichever
+  // comes first. Commands started later are not waited for. So a local shutdown goes out after the
+  // commands that tell the other computers, but never waits on a silent one past the moment the UPS
+  // cuts the power.
+  void AfterCommandsUnderWay(std::function<void()> then, int64_t limit_ms);
+  // Main loop. Commands started and not yet logged.
   size_t InFlight() const;
 
  private:

@@ -1,20 +1,24 @@
 #include "server/services/scheduler.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "common/fill_params.h"
 #include "common/format_settings.h"
 #include "common/time_text.h"
+#include "platform/clock.h"
 #include "server/core/client_server.h"
 #include "server/core/server_context.h"
 #include "server/services/language.h"
-#include "server/services/main_cycle.h"
 #include "server/services/recording.h"
 #include "server/services/schedule_file.h"
+#include "server/ups/protocol_driver.h"
 
 namespace keep::server {
 namespace {
@@ -55,6 +59,18 @@ int64_t DayStartMs(const std::string& day) { return ClampedDay(Number(day)) * Da
 
 bool IsRestartOff(const std::string& field) { return Number(field) == -1; }
 
+constexpr int64_t kDaysPerWeek = 7;
+
+// Texts for a restart delay cut to the UPS's field; language files older than the key lack it.
+constexpr char kDelayLimitedKey[] = "UpsRestartDelayLimited";
+constexpr char kDelayLimitedText[] = "The UPS cannot wait $ seconds before restarting: it restarts after $ seconds";
+
+// `moment` moved on by whole `period`s until it is later than `after`.
+int64_t RolledPast(int64_t moment, int64_t after, int64_t period) {
+  if (moment > after) return moment;
+  return moment + ((after - moment) / period + 1) * period;
+}
+
 // The plan's text, cut at the last whole line within kMaxScheduleFileBytes; nullopt when unreadable.
 std::optional<std::string> ReadPlanText(const std::string& file_name) {
   std::ifstream in(file_name, std::ios::binary);
@@ -77,12 +93,25 @@ std::string ScheduleLine(const TScheduleRecord& record) {
   return JoinText({record.Kind, record.Frequency, record.Day, record.Time, record.RestartDay, record.RestartTime}, '|');
 }
 
-Scheduler::Scheduler(ServerContext& context) : context_(context) {}
+Scheduler::Scheduler(ServerContext& context) : context_(context), timer_(context.env.loop) {
+  timer_.SetInterval(kScheduleCheckMs);
+  timer_.SetOnTimer([this] { CheckSchedule(); });
+}
+
+void Scheduler::Start() { timer_.SetEnabled(true); }
 
 std::string Scheduler::FileName() const {
   // Without an installation folder the plan would be looked for wherever the process runs.
   if (context_.Setup.InstallPath.empty()) return std::string();
   return context_.Setup.InstallPath + kScheduleFile;
+}
+
+DateTime Scheduler::Reference() const {
+  const DateTime now = context_.env.wall.Now();
+  // At start nothing has been checked yet: an item due in the last check period (a restart of the
+  // server just after its moment) still fires, as it would have without the restart.
+  if (!last_check_) return now + -kScheduleCheckMs;
+  return *last_check_ < now ? *last_check_ : now;
 }
 
 void Scheduler::ReloadSchedule() {
@@ -92,6 +121,7 @@ void Scheduler::ReloadSchedule() {
 }
 
 bool Scheduler::LoadSchedule() {
+  std::vector<TScheduleRecord> previous = std::move(records_);
   records_.clear();
   const std::string file_name = FileName();
   if (file_name.empty()) return false;
@@ -104,7 +134,7 @@ bool Scheduler::LoadSchedule() {
   const std::optional<std::string> text = ReadPlanText(file_name);
   if (!text) return false;
 
-  const DateTime now = context_.env.wall.Now();
+  const DateTime from = Reference();
   size_t start = 0;
   while (start < text->size()) {
     size_t end = text->find('\n', start);
@@ -115,22 +145,33 @@ bool Scheduler::LoadSchedule() {
     if (!ValidScheduleLine(line)) continue;
     TStringList fields;
     SplitText('|', line, fields, true);
-    AddLoaded({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]}, now);
+    TScheduleRecord record;
+    record.Kind = fields[0];
+    record.Frequency = fields[1];
+    record.Day = fields[2];
+    record.Time = fields[3];
+    record.RestartDay = fields[4];
+    record.RestartTime = fields[5];
+    AddLoaded(std::move(record), previous, from);
   }
   return true;
 }
 
-void Scheduler::AddLoaded(TScheduleRecord record, DateTime now) {
-  const int64_t time = TimeOfDayMs(record.Time);
-  const int64_t clock = now.MillisecondOfDay();
-  if (record.Frequency == "O") {
-    // A once item missed while the server was stopped is dropped, not fired late.
-    if (DayStartMs(record.Day) + time < now.Milliseconds()) return;
-  } else if (record.Frequency == "D") {
-    record.Done = clock > time;
+void Scheduler::AddLoaded(TScheduleRecord record, std::vector<TScheduleRecord>& previous, DateTime from) {
+  const auto same = std::find_if(previous.begin(), previous.end(),
+                                 [&record](const TScheduleRecord& old) { return old.SameItem(record); });
+  if (same != previous.end()) {
+    record.Warned = same->Warned;
+    record.Done = same->Done;
+    record.Next = same->Next;
+    // Taken once: a second identical line is an item of its own.
+    previous.erase(same);
   } else {
-    record.Done = Number(record.Day) <= now.Weekday() && clock > time;
+    record.Next = FirstOccurrence(record, from);
+    // A once item missed while the server was stopped is dropped, not fired late.
+    if (record.Frequency == "O" && record.Next && *record.Next < from) return;
   }
+  if (record.Done) return;
   records_.push_back(std::move(record));
 }
 
@@ -160,44 +201,48 @@ void Scheduler::SaveSchedule() const {
 }
 
 void Scheduler::CheckSchedule() {
-  if (records_.empty()) return;
   TServerData& server = context_.Server;
-  if (!TickCounter(server.ScheduleCounter, kScheduleCheckTicks)) return;
-
   const DateTime now = context_.env.wall.Now();
-  if (now.Weekday() + 1 != stored_weekday_) ReloadSchedule();
-
   // A plain span rather than a time of day, so a warning time of a day or more still works.
   const int64_t warning = int64_t{context_.Setup.ServerSetup.SrvDownWarningTime} * kMsPerSecond;
-  const int64_t clock = now.MillisecondOfDay();
+  bool once_fired = false;
+  // What came due since the last check is judged before any reload, which could otherwise take an
+  // item due in the last seconds of a day for one of the next day.
   for (size_t i = 0; i < records_.size(); ++i) {
     TScheduleRecord& record = records_[i];
-    if (record.Done) continue;
-    const int64_t time = TimeOfDayMs(record.Time);
-    bool warn_due = false;
-    bool fire_due = false;
-    if (record.Frequency == "O") {
-      const int64_t moment = DayStartMs(record.Day) + time;
-      warn_due = moment - warning < now.Milliseconds();
-      fire_due = moment < now.Milliseconds();
-    } else if (record.Frequency == "D" || Number(record.Day) == now.Weekday()) {
-      warn_due = time - warning < clock;
-      fire_due = time < clock;
-    }
-    if (warn_due && record.Kind == "SR" && !record.Warned) {
+    if (record.Done || !record.Next) continue;
+    const DateTime moment = *record.Next;
+    if (record.Kind == "SR" && !record.Warned && moment + -warning < now) {
       server.ShutdownWarningDue = true;
       record.Warned = true;
     }
-    if (!fire_due) continue;
-    record.Done = true;
+    if (!(moment < now)) continue;
+    if (record.Frequency == "O") {
+      record.Done = true;
+      once_fired = true;
+    } else {
+      // Occurrences missed while the clock jumped fire once, not once each.
+      record.Next = FirstOccurrence(record, now);
+      record.Warned = false;
+    }
     if (record.Kind == "SR") {
       server.ScheduledShutdownDue = true;
       server.ScheduleIndex = static_cast<int32_t>(i);
+      fired_shutdown_ = record;
       // One shutdown at a time: a second one due now has nothing left to shut down.
       break;
     }
     Fire(i);
   }
+  last_check_ = now;
+  if (once_fired) DropFiredOnceItems();
+  if (now.Weekday() + 1 != stored_weekday_) ReloadSchedule();
+}
+
+void Scheduler::DropFiredOnceItems() {
+  // Out of the file at once, so a server started again soon after cannot fire them a second time.
+  std::erase_if(records_, [](const TScheduleRecord& record) { return record.Done; });
+  SaveSchedule();
 }
 
 void Scheduler::Fire(size_t index) {
@@ -212,13 +257,29 @@ void Scheduler::Fire(size_t index) {
   }
 }
 
-const TScheduleRecord* Scheduler::ScheduledRecord() const {
-  const int32_t index = context_.Server.ScheduleIndex;
-  if (index < 0 || static_cast<size_t>(index) >= records_.size()) return nullptr;
-  return &records_[static_cast<size_t>(index)];
-}
+const TScheduleRecord* Scheduler::ScheduledRecord() const { return fired_shutdown_ ? &*fired_shutdown_ : nullptr; }
 
 bool TScheduleRecord::HasRestart() const { return !IsRestartOff(RestartDay) && !IsRestartOff(RestartTime); }
+
+bool TScheduleRecord::SameItem(const TScheduleRecord& other) const {
+  return Kind == other.Kind && Frequency == other.Frequency && Day == other.Day && Time == other.Time &&
+         RestartDay == other.RestartDay && RestartTime == other.RestartTime;
+}
+
+std::optional<DateTime> FirstOccurrence(const TScheduleRecord& record, DateTime from) {
+  const int64_t time = TimeOfDayMs(record.Time);
+  if (record.Frequency == "O") return DateTime::FromMilliseconds(DayStartMs(record.Day) + time);
+  const int64_t first = from.DayNumber() * DateTime::kMsPerDay + time;
+  if (record.Frequency == "D") {
+    return DateTime::FromMilliseconds(first < from.Milliseconds() ? first + DateTime::kMsPerDay : first);
+  }
+  const int64_t weekday = Number(record.Day);
+  if (weekday < 0 || weekday >= kDaysPerWeek) return std::nullopt;
+  const int64_t days_ahead = (weekday - from.Weekday() + kDaysPerWeek) % kDaysPerWeek;
+  int64_t moment = first + days_ahead * DateTime::kMsPerDay;
+  if (moment < from.Milliseconds()) moment += kDaysPerWeek * DateTime::kMsPerDay;
+  return DateTime::FromMilliseconds(moment);
+}
 
 std::optional<DateTime> Scheduler::ComputeRestart(TStringList& parameters) const {
   const TScheduleRecord* record = ScheduledRecord();
@@ -229,6 +290,7 @@ std::optional<DateTime> Scheduler::ComputeRestart(TStringList& parameters) const
   const int64_t restart_day = ClampedDay(Number(record->RestartDay));
   const int64_t restart_time = TimeOfDayMs(record->RestartTime);
   int64_t day = today;
+  int64_t period_days = 1;
   if (record->Frequency == "O") {
     day = restart_day;
   } else if (record->Frequency == "D") {
@@ -237,18 +299,32 @@ std::optional<DateTime> Scheduler::ComputeRestart(TStringList& parameters) const
   } else {
     const int64_t weekday = now.Weekday();
     day = restart_day < weekday ? today + (7 - (weekday - restart_day)) : today + (restart_day - weekday);
+    period_days = kDaysPerWeek;
   }
-  const DateTime restart = DateTime::FromMilliseconds(day * DateTime::kMsPerDay + restart_time);
+  // A moment already past (a weekly restart earlier on the shutdown's own weekday, a shutdown that
+  // came late) would leave the UPS off: the item's next such moment instead.
+  const int64_t moment =
+      RolledPast(day * DateTime::kMsPerDay + restart_time, now.Milliseconds(), period_days * DateTime::kMsPerDay);
+  const DateTime restart = DateTime::FromMilliseconds(moment);
 
-  int64_t distance = restart.Milliseconds() - now.Milliseconds();
-  if (distance < 0) distance = -distance;
-  int64_t delay = distance / kMsPerSecond - context_.Setup.UpsSetup.UpsOffDelay;
+  // Elapsed time, not the difference of two wall-clock readings: the UPS counts real seconds.
+  const platform::WallClock& wall = context_.env.wall;
+  const int64_t elapsed =
+      (restart.Milliseconds() - wall.UtcOffsetMs(restart)) - (now.Milliseconds() - wall.UtcOffsetMs(now));
+  int64_t delay = elapsed / kMsPerSecond - context_.Setup.UpsSetup.UpsOffDelay;
   // The UPS needs some restart delay; zero would leave it off.
   if (delay <= 0) delay = 1;
+  // A longer delay would reach the UPS as a malformed or wrapped field and restart it at random.
+  const int64_t longest = MaxRestartDelaySeconds(context_.Setup.UpsSetup.ProtocolSetup.ProtocolNumber);
+  if (delay > longest) {
+    const std::string text = FillParams(LanguageTextOr(context_.Setup, "LOGS", kDelayLimitedKey, kDelayLimitedText),
+                                        {std::to_string(delay), std::to_string(longest)});
+    WriteLogLine(context_, context_.SchedulerPrefix + text);
+    delay = longest;
+  }
   parameters.push_back(std::to_string(delay));
   return restart;
 }
-
 void Scheduler::AppendRestart(TStringList& parameters) const {
   const TSetupData& setup = context_.Setup;
   const std::optional<DateTime> restart = ComputeRestart(parameters);

@@ -7,7 +7,6 @@ void ResetServerState(TServerData& data) {
   data.EventListCounter = 0;
   data.BroadcastCounter = 0;
   data.DataCounter = 0;
-  data.ScheduleCounter = 0;
   data.SecondsOnBattery = 0;
   data.LinkFailed = false;
   data.LinkFailedSeen = false;

@@ -35,7 +35,6 @@ struct TServerData {
   uint16_t BroadcastCounter = 0;
   uint16_t DataCounter = 0;
   int32_t SecondsOnBattery = 0;
-  uint16_t ScheduleCounter = 0;
   uint16_t ModelTime1 = 0;
   uint16_t ModelTime2 = 0;
   bool LinkFailed = false;

@@ -45,6 +45,8 @@ constexpr int kNoticeLinkRestored = 501;
 // Time the UPS is left alone after being asked to stop a calibration test.
 constexpr int64_t kStopTestPauseMs = 1000;
 
+bool OnBattery(const TCode& status) { return status == "1" || status == "2"; }
+
 // One evaluation: the pending shutdown request travels through every event it raises.
 class Evaluation {
  public:
@@ -142,24 +144,11 @@ class Evaluation {
     const char now = main.UpsStatus.empty() ? '\0' : main.UpsStatus.view()[0];
     switch (now) {
       case '1':
-        // A calibration test switches to battery on purpose: that is no mains failure.
-        if (!CalibrationTestRunning()) {
-          main.AutonomyAtFailure = main.AutonomyTime;
-          // Zeroed before the event, so the event's own messages count from this failure.
-          server.BroadcastCounter = 0;
-          server.SecondsOnBattery = 0;
-          Raise(kMainsFailure);
-        }
-        break;
       case '2':
-        if (CalibrationTestRunning()) {
-          // The battery ran low during the calibration test: stop the test and let the UPS settle
-          // for a second before anything else is sent to it.
-          context_.Requests.QueueInternalRequest(kRequestStopAutonomyTest, {"0"});
-          if (context_.Commands != nullptr) context_.Commands->Hold(kStopTestPauseMs);
-        } else {
-          Raise(kLowBattery);
-        }
+        // Low battery is still battery: only leaving the mains is a mains failure, so a flapping
+        // low-battery signal neither repeats the event nor restarts the count of seconds on battery.
+        if (!OnBattery(main.UpsStatusSeen)) MainsFailure();
+        if (now == '2') LowBattery();
         break;
       case '3':
         Raise(kBypassBegins);
@@ -186,11 +175,36 @@ class Evaluation {
     main.UpsStatusSeen = main.UpsStatus;
   }
 
+  void MainsFailure() {
+    // A calibration test switches to battery on purpose: that is no mains failure.
+    if (CalibrationTestRunning()) return;
+    TUpsMainData& main = context_.Ups.Main;
+    TServerData& server = context_.Server;
+    main.AutonomyAtFailure = main.AutonomyTime;
+    // Zeroed before the event, so the event's own messages count from this failure.
+    server.BroadcastCounter = 0;
+    server.SecondsOnBattery = 0;
+    Raise(kMainsFailure);
+  }
+
+  void LowBattery() {
+    if (CalibrationTestRunning()) {
+      // The battery ran low during the calibration test: stop the test and let the UPS settle for a
+      // second before anything else is sent to it.
+      context_.Requests.QueueInternalRequest(kRequestStopAutonomyTest, {"0"});
+      if (context_.Commands != nullptr) context_.Commands->Hold(kStopTestPauseMs);
+    } else {
+      Raise(kLowBattery);
+    }
+  }
+
   void Notices() {
     TServerData& server = context_.Server;
     const TServerSetup& setup = context_.Setup.ServerSetup;
     if (server.BroadcastNow) {
-      if (setup.SrvDownEnabled) Raise(kCountdown, {MinutesText(ShutdownSecondsLeft(context_))});
+      // Once the shutdown runs there is nothing left to count down to.
+      if (setup.SrvDownEnabled && !server.ShutdownActive)
+        Raise(kCountdown, {MinutesText(ShutdownSecondsLeft(context_))});
       server.BroadcastNow = false;
     }
     if (setup.SrvDownEnabled && server.ShutdownWarningDue) {
@@ -235,22 +249,30 @@ class Evaluation {
     TSetupData& setup = context_.Setup;
     const bool down_enabled = setup.ServerSetup.SrvDownEnabled;
     const TUpsMainData& main = context_.Ups.Main;
-    if (down_enabled && main.UpsStatus == "1" && !(main.CalibrationState == "1") && !server.ShutdownActive &&
+    if (down_enabled && OnBattery(main.UpsStatus) && !(main.CalibrationState == "1") && !server.ShutdownActive &&
         ShutdownSecondsLeft(context_) <= 0) {
       pending_ = true;
     }
-    if (down_enabled && server.ScheduledShutdownDue && !server.ShutdownActive) {
-      server.ShutdownActive = true;
-      Raise(kShutdown);
+    if (server.ScheduledShutdownDue) {
+      if (down_enabled && !server.ShutdownActive) {
+        server.ShutdownActive = true;
+        Raise(kShutdown);
+      }
+      // Used by the shutdown just raised (its actions read it), taken up by the one already under way,
+      // or not allowed: in no case may it raise a shutdown again at the next change of state.
+      server.ScheduledShutdownDue = false;
     }
     if (server.ShutdownNowNoRestart) {
       server.ShutdownNowNoRestart = false;
-      // The shutdown asked for by a client switches the UPS off without the timed restart.
-      const bool restart = setup.UpsSetup.UpsOnEnabled;
-      setup.UpsSetup.UpsOnEnabled = false;
-      server.ShutdownActive = true;
-      Raise(kShutdown);
-      setup.UpsSetup.UpsOnEnabled = restart;
+      // One shutdown at a time: a client's request during one under way changes nothing.
+      if (!server.ShutdownActive) {
+        // The shutdown asked for by a client switches the UPS off without the timed restart.
+        const bool restart = setup.UpsSetup.UpsOnEnabled;
+        setup.UpsSetup.UpsOnEnabled = false;
+        server.ShutdownActive = true;
+        Raise(kShutdown);
+        setup.UpsSetup.UpsOnEnabled = restart;
+      }
     }
   }
 

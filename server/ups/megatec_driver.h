@@ -31,6 +31,8 @@ inline constexpr std::string_view kMegatecQueryBeeper = "Q";
 inline constexpr std::string_view kMegatecQueryStatus = "Q1";
 inline constexpr std::string_view kMegatecQueryStatusQs = "QS";  // protocol number 8
 inline constexpr std::string_view kMegatecShutdownItem = "S%sR%s";
+// The restart field of the switch-off query: four digits of minutes.
+inline constexpr int64_t kMegatecMaxRestartMinutes = 9999;
 
 inline constexpr char kMegatecEnd = '\r';
 inline constexpr char kMegatecStatusMark = '(';

@@ -1,5 +1,7 @@
 #include "server/ups/protocol_driver.h"
 
+#include <cstdint>
+
 #include "server/ups/megatec_driver.h"
 #include "server/ups/quadrel_driver.h"
 
@@ -16,6 +18,18 @@ std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number, co
       return std::make_unique<QuadrelDriver>(services);
     default:
       return nullptr;
+  }
+}
+
+int64_t MaxRestartDelaySeconds(int32_t protocol_number) {
+  switch (protocol_number) {
+    case 1:
+    case 3:
+    case 7:
+    case 8:
+      return kMegatecMaxRestartMinutes * 60;
+    default:
+      return INT32_MAX;
   }
 }
 

@@ -68,4 +68,8 @@ struct DriverServices {
 // number without a driver, which makes every command answer at once and no data be accepted.
 std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number, const DriverServices& services = {});
 
+// The longest restart delay, in seconds, that the switch-off command of a protocol number carries:
+// Megatec's field of four digits of minutes; a 32-bit count of seconds for the binary protocols.
+int64_t MaxRestartDelaySeconds(int32_t protocol_number);
+
 }  // namespace keep::server

@@ -1,6 +1,7 @@
 // keepd's scheduler with upssim as the UPS and real clients: a plan sent by a client comes back
 // unchanged, is taken in at once (passed items leave the file), and a daily shutdown planned a few
-// seconds ahead warns, runs the shutdown script and switches the UPS off with its planned restart.
+// seconds ahead warns, runs the shutdown script and switches the UPS off with its planned restart;
+// a planned shutdown runs the script once whatever comes after it or while the UPS link is down.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -67,6 +68,13 @@ std::optional<std::vector<std::string>> DownloadPlan(KeepdClient& client) {
   return lines;
 }
 
+// A daily shutdown without restart, planned `offset` seconds from now (negative: already past).
+std::string DailyShutdownFromNow(int64_t offset) {
+  const DateTime now = platform::WallClock::CreateReal()->Now();
+  const int64_t at = ((now.MillisecondOfDay() / 1000 + offset) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+  return "SR|D|0|" + std::to_string(at) + "|-1|-1";
+}
+
 class KeepdScheduler : public KeepdOnSimulator {
  protected:
   void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartUps(1)); }
@@ -112,8 +120,8 @@ TEST_F(KeepdScheduler, APlanOnDiskIsCleanedAtStart) {
   EXPECT_TRUE(WaitUntil([&] { return Plan() == PlanText({kFarBatteryTest, kWeeklyCalibration}); }, kLimit)) << Plan();
 }
 
-// Needs the whole wiring: the plan loaded at start, the check in the main cycle and the scheduler's
-// restart in the local shutdown.
+// Needs the whole wiring: the plan loaded at start, the scheduler's own check and its restart in the
+// local shutdown.
 TEST_F(KeepdScheduler, ADailyShutdownWarnsThenSwitchesTheUpsOffAndRunsTheScriptOnce) {
   const DateTime now = platform::WallClock::CreateReal()->Now();
   const int64_t seconds_now = now.MillisecondOfDay() / 1000;
@@ -141,6 +149,48 @@ TEST_F(KeepdScheduler, ADailyShutdownWarnsThenSwitchesTheUpsOffAndRunsTheScriptO
   EXPECT_EQ(std::vector<std::string>{"S03R0056"}, SwitchOffQueries()) << sim_->RecordedQueries();
   // A daily item stays in the plan.
   EXPECT_EQ(PlanText({"SR|D|0|" + std::to_string(shutdown) + "|0|" + std::to_string(restart)}), Plan());
+}
+
+// Planned 5 s before keepd starts: a start so soon after an item's time still runs it, at the first
+// check, 30 s after the start.
+TEST_F(KeepdScheduler, APlannedShutdownThenAMainsBlipRunsTheScriptOnce) {
+  WriteFileText(PlanFile(), PlanText({DailyShutdownFromNow(-5)}));
+  ASSERT_NO_FATAL_FAILURE(Start(Dword("UpsOffEnabled", 1) + Dword("UpsOffDelay", 180) +
+                                EventLists({"6|$LOG", "7|$LOG", "10|$LOG|$SHUTDOWN"})));
+  ASSERT_TRUE(WaitUntil([&] { return ScriptRuns() >= 1; }, kShutdownLimit)) << tree_.LogText();
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
+  ASSERT_TRUE(WaitForLine("Mains power failure - the UPS is running on battery")) << tree_.LogText();
+  ASSERT_EQ("OK\n", sim_->Command("set mains"));
+  ASSERT_TRUE(WaitForLine("Mains power restored")) << tree_.LogText();
+  std::this_thread::sleep_for(milliseconds(3000));
+
+  EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
+  EXPECT_EQ(1, LogLines("SCHEDULER - Shutdown of this computer started")) << tree_.LogText();
+  EXPECT_EQ(0, LogLines("Shutdown of this computer started")) << tree_.LogText();
+  EXPECT_EQ(std::vector<std::string>{"S03R0001"}, SwitchOffQueries()) << sim_->RecordedQueries();
+}
+
+// Planned 40 s ahead: the UPS falls silent at once and is given up within 30 s, so the shutdown comes
+// at the second check, during the link loss.
+TEST_F(KeepdScheduler, APlannedShutdownDuringALinkLossRunsTheScriptAndSwitchesOffOnceTheLinkIsBack) {
+  WriteFileText(PlanFile(), PlanText({DailyShutdownFromNow(40)}));
+  ASSERT_NO_FATAL_FAILURE(Start(Dword("UpsOffEnabled", 1) + Dword("UpsOffDelay", 180) +
+                                EventLists({"2|$LOG", "4|$LOG", "5|$LOG", "10|$LOG|$SHUTDOWN"})));
+  // Lost after the identification: before it, silence is a failed identification, not a link loss.
+  ASSERT_TRUE(WaitForLine("UPS identified: Keep LineGuard 1000")) << tree_.LogText();
+  ASSERT_EQ("OK\n", sim_->Command("fault silent on"));
+  ASSERT_TRUE(WaitForLine("Communication with the UPS lost", 1, milliseconds(30000))) << tree_.LogText();
+  ASSERT_EQ(0, ScriptRuns()) << "the link was lost before the shutdown's time";
+
+  ASSERT_TRUE(WaitUntil([&] { return ScriptRuns() >= 1; }, kShutdownLimit)) << tree_.LogText();
+  EXPECT_TRUE(SwitchOffQueries().empty()) << "the switch-off waits for the link";
+  ASSERT_EQ("OK\n", sim_->Command("fault clear"));
+  ASSERT_TRUE(WaitUntil([&] { return !SwitchOffQueries().empty(); }, milliseconds(20000))) << sim_->RecordedQueries();
+  std::this_thread::sleep_for(milliseconds(2500));
+
+  EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
+  EXPECT_EQ(1, LogLines("SCHEDULER - Shutdown of this computer started")) << tree_.LogText();
+  EXPECT_EQ(std::vector<std::string>{"S03R0001"}, SwitchOffQueries()) << sim_->RecordedQueries();
 }
 
 }  // namespace

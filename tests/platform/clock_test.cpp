@@ -1,8 +1,13 @@
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,6 +92,48 @@ TEST(RealClockTest, WallClockIsTheSystemTimeShiftedByAZoneOffset) {
   EXPECT_LE(offset, 14 * 3'600'000 + (after - before));
   constexpr int64_t kQuarterHour = 900'000;
   EXPECT_LE(((offset % kQuarterHour) + kQuarterHour) % kQuarterHour, after - before);
+}
+
+// Sets the process's time zone for one test and puts the previous one back.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) previous_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (previous_) {
+      setenv("TZ", previous_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+TEST(RealClockTest, UtcOffsetFollowsTheZonesDaylightSavingRules) {
+  // Central European time by its rule, so no zone database is needed: +1 h in winter, +2 h in summer,
+  // the change on the last Sundays of March (02:00) and October (03:00).
+  const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  const auto clock = WallClock::CreateReal();
+  const auto offset_at = [&](int month, int day, int hour) {
+    return clock->UtcOffsetMs(*DateTime::FromCivil({2026, month, day, hour, 0, 0, 0}));
+  };
+  EXPECT_EQ(3'600'000, offset_at(1, 15, 12));
+  EXPECT_EQ(7'200'000, offset_at(7, 15, 12));
+  EXPECT_EQ(3'600'000, offset_at(3, 29, 1));
+  EXPECT_EQ(7'200'000, offset_at(3, 29, 4));
+  EXPECT_EQ(7'200'000, offset_at(10, 25, 1));
+  EXPECT_EQ(3'600'000, offset_at(10, 25, 4));
+
+  const ScopedTimeZone utc("UTC0");
+  EXPECT_EQ(0, offset_at(7, 15, 12));
 }
 
 }  // namespace

@@ -299,12 +299,13 @@ TEST_F(TcpLineServerTest, StopJoinsEveryThreadAndNoHandlerRunsAfterIt) {
 
   ASSERT_EQ(server_->Start(0), 0);
   auto peers = connect_three();
-  EXPECT_EQ(test::CountProcessThreads(), threads + 4) << "the accept thread and one per connection";
+  EXPECT_TRUE(test::ThreadsSettleAt(threads + 4))
+      << test::CountProcessThreads() << ": the accept thread and one per connection";
   for (auto& peer : peers) peer->Send("late\n");
   const size_t lines = lines_seen_;
   const size_t gone = gone_.size();
   server_->Stop();
-  EXPECT_EQ(test::CountProcessThreads(), threads);
+  EXPECT_TRUE(test::ThreadsSettleAt(threads)) << test::CountProcessThreads();
   EXPECT_EQ(server_->Port(), 0);
   EXPECT_TRUE(server_->Connections().empty());
   RunUntil([] { return false; }, 100ms);

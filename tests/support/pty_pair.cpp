@@ -90,4 +90,13 @@ int CountProcessThreads() {
   return count;
 }
 
+bool ThreadsSettleAt(int expected, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (CountProcessThreads() != expected) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 }  // namespace keep::test

@@ -39,5 +39,8 @@ class PtyPair {
 
 // Threads of this process now (from /proc/self/task).
 int CountProcessThreads();
+// Whether the thread count becomes `expected` within `limit`: a joined thread can stay listed for a
+// moment while the kernel finishes its exit, so a count taken right after a join may be one high.
+bool ThreadsSettleAt(int expected, std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
 }  // namespace keep::test

@@ -250,7 +250,7 @@ TEST_F(RequestHandling, ModularBatteryTestIsAnsweredNowOnlyWhileOneRuns) {
 
 using ShutdownRequest = RequestCheckTest;
 
-TEST_F(ShutdownRequest, AllowedOnlyWhenEnabledFromMonitorsAndNoCalibrationRuns) {
+TEST_F(ShutdownRequest, AllowedOnlyWhenEnabledFromMonitorsAndNeitherCalibrationNorShutdownRuns) {
   context_.Setup.ServerSetup.SrvDownEnabled = true;
   context_.Setup.ServerSetup.SrvDownFromMonitor = true;
   CheckResult result = Check("<|309|>");
@@ -262,6 +262,9 @@ TEST_F(ShutdownRequest, AllowedOnlyWhenEnabledFromMonitorsAndNoCalibrationRuns) 
   context_.Ups.Main.CalibrationState = "1";
   EXPECT_EQ("0", Check("<|309|>").answer_parameter);
   context_.Ups.Main.CalibrationState = "0";
+  context_.Server.ShutdownActive = true;
+  EXPECT_EQ("0", Check("<|309|>").answer_parameter) << "one shutdown at a time";
+  context_.Server.ShutdownActive = false;
   context_.Setup.ServerSetup.SrvDownFromMonitor = false;
   EXPECT_EQ("0", Check("<|309|>").answer_parameter);
   context_.Setup.ServerSetup.SrvDownFromMonitor = true;

@@ -324,11 +324,12 @@ TEST_F(LoadSettingsTest, EventCounterDecidesHowManyEventListsAreRead) {
 TEST_F(LoadSettingsTest, PercentagesAreDecimalTextWithDefaults) {
   const struct {
     const char* text;
-    float capacity;  // default 100
+    float capacity;  // default 100, always within 0 .. 100
     float load;      // default -1
-  } cases[] = {{"85.25", 85.25f, 85.25f}, {" 42.5\t", 42.5f, 42.5f}, {"+7", 7.0f, 7.0f},      {"-2", -2.0f, -2.0f},
+  } cases[] = {{"85.25", 85.25f, 85.25f}, {" 42.5\t", 42.5f, 42.5f}, {"+7", 7.0f, 7.0f},      {"-2", 0.0f, -2.0f},
                {"abc", 100.0f, -1.0f},    {"12abc", 100.0f, -1.0f},  {"75,5", 100.0f, -1.0f}, {"", 100.0f, -1.0f},
-               {"nan", 100.0f, -1.0f},    {"1e99", 100.0f, -1.0f}};
+               {"nan", 100.0f, -1.0f},    {"1e99", 100.0f, -1.0f},   {"1e30", 100.0f, 1e30f}, {"-5", 0.0f, -5.0f},
+               {"100.5", 100.0f, 100.5f}};
   for (const auto& c : cases) {
     registry_.SetString(kServer, "UpsBatteryCapacity", c.text);
     registry_.SetString(kServer, "UpsLoadPercent", c.text);
@@ -406,6 +407,12 @@ TEST_F(RegistryHelpersTest, WriteBackStoresTheThreeAutonomyValues) {
   EXPECT_FALSE(SaveLoadPercent(registry_, NAN));
   EXPECT_EQ(registry_.StoredString(kServer, "UpsBatteryCapacity"), "85.25");
   EXPECT_EQ(registry_.StoredString(kServer, "UpsLoadPercent"), "0.3333");
+
+  // A charge outside 0 .. 100 is stored as the nearest one inside.
+  EXPECT_TRUE(SaveBatteryCapacity(registry_, 1e30f));
+  EXPECT_EQ(registry_.StoredString(kServer, "UpsBatteryCapacity"), "100");
+  EXPECT_TRUE(SaveBatteryCapacity(registry_, -5.0f));
+  EXPECT_EQ(registry_.StoredString(kServer, "UpsBatteryCapacity"), "0");
 }
 
 }  // namespace

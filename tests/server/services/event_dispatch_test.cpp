@@ -358,6 +358,13 @@ TEST_F(ShutdownActionTest, OnTheShutdownEventItSwitchesTheUpsOffAndRunsTheScript
   EXPECT_TRUE(Started()[0].options.hidden) << "the script runs without a window";
 }
 
+TEST_F(ShutdownActionTest, AListNamingItTwiceStillShutsDownOnce) {
+  Configure({{"10", "$SHUTDOWN", "$LOG", "$SHUTDOWN"}});
+  Raise(10);
+  EXPECT_EQ(Queued().size(), 1u);
+  EXPECT_EQ(Started().size(), 1u);
+}
+
 TEST_F(ShutdownActionTest, OnAnyOtherEventItOnlyAsksForTheShutdownEvent) {
   Configure({{"8", "$SHUTDOWN"}});
   EXPECT_TRUE(Raise(8));

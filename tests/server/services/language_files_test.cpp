@@ -69,6 +69,8 @@ std::vector<ExpectedText> LanguageFileTexts() {
       // Remote actions that cannot be tried: nothing, then host and port.
       {"LOGS", "RsNoHost", 0},
       {"LOGS", "RsBadPort", 2},
+      // A restart delay cut to the UPS's field: the delay asked for, the one used.
+      {"LOGS", "UpsRestartDelayLimited", 2},
       // Error reporter: 100004 the UPS device, 100006 the client port, 100010 the remote shutdown
       // port; the heading 100001 and the others as they are.
       {"ERRORS", "100001", 0},

@@ -59,6 +59,23 @@ TEST_F(LocalShutdownTest, WithoutRestartTheUpsIsToldToStayOff) {
   EXPECT_EQ(Started().size(), 1u);
 }
 
+TEST_F(LocalShutdownTest, TheScriptWaitsAtMostHalfTheSwitchOffDelayAndTheConnectionTimeOut) {
+  const struct {
+    bool off_enabled;
+    uint16_t off_delay;
+    int32_t timeout;
+    int64_t limit_ms;
+  } cases[] = {{true, 10, 8, 5000}, {true, 180, 8, 8000}, {false, 10, 8, 8000},
+               {true, 0, 8, 0},     {true, 180, 0, 5000}, {true, 65535, 99999, 3600000}};
+  for (const auto& c : cases) {
+    TSetupData setup;
+    setup.UpsSetup.UpsOffEnabled = c.off_enabled;
+    setup.UpsSetup.UpsOffDelay = c.off_delay;
+    setup.ServerSetup.RsTimeoutConnection = c.timeout;
+    EXPECT_EQ(c.limit_ms, ScriptWaitLimitMs(setup)) << c.off_enabled << " " << c.off_delay << " " << c.timeout;
+  }
+}
+
 TEST_F(LocalShutdownTest, WithoutSwitchOffOnlyTheScriptRuns) {
   env_.context().Setup.UpsSetup.UpsOffEnabled = false;
   ShutdownLocal(env_.context(), false);

@@ -259,13 +259,6 @@ TEST_F(MainCycleTest, EventListIsReadEveryHalfHourOnlyOnMainsWithoutAnomaly) {
   EXPECT_EQ(1800, TicksUntilQueued(109, 1800));
 }
 
-TEST_F(MainCycleTest, ScheduleCheckRunsAtEveryTick) {
-  int checks = 0;
-  cycle().SetScheduleCheck([&] { ++checks; });
-  Ticks(3);
-  EXPECT_EQ(3, checks);
-}
-
 TEST_F(MainCycleTest, CalibrationStaysValidOnlyNearItsLoad) {
   context().Setup.UpsSetup.UpsLoadPercent = 50.0f;
   main().LoadR = 60.0f;

@@ -1,5 +1,5 @@
 // Commands to remote agents over loopback: what reaches the agent, the one log line each command
-// leaves, the bounded wait for a silent agent and the order of WhenIdle.
+// leaves, the bounded wait for a silent agent and what a waiter for the commands under way waits for.
 #include "server/services/remote_command.h"
 
 #include <gmock/gmock.h>
@@ -203,13 +203,13 @@ TEST_F(RemoteCommandsTest, PortWithBlanksAndLeadingZerosIsANumber) {
   EXPECT_THAT(LogLines(), ElementsAre("RS - Sent to 127.0.0.1"));
 }
 
-TEST_F(RemoteCommandsTest, WhenIdleRunsAtOnceWithoutCommands) {
+TEST_F(RemoteCommandsTest, AWaiterRunsAtOnceWithoutCommands) {
   bool ran = false;
-  remote_->WhenIdle([&] { ran = true; });
+  remote_->AfterCommandsUnderWay([&] { ran = true; }, 10000);
   EXPECT_TRUE(ran);
 }
 
-TEST_F(RemoteCommandsTest, WhenIdleWaitsForEveryCommandAndItsLogLine) {
+TEST_F(RemoteCommandsTest, AWaiterWaitsForTheCommandsStartedBeforeItAndTheirLogLines) {
   test::RemoteAgent quick(kGreeting);
   test::RemoteAgent silent(std::nullopt);
   remote_->Send("127.0.0.1", silent.PortText(), "", kRemoteShutdown);
@@ -217,13 +217,15 @@ TEST_F(RemoteCommandsTest, WhenIdleWaitsForEveryCommandAndItsLogLine) {
   EXPECT_EQ(remote_->InFlight(), 2u);
   std::vector<std::string> order;
   std::vector<std::string> seen_by_first;
-  remote_->WhenIdle([&] {
-    order.push_back("first");
-    seen_by_first = LogLines();
-  });
-  remote_->WhenIdle([&] { order.push_back("second"); });
+  remote_->AfterCommandsUnderWay(
+      [&] {
+        order.push_back("first");
+        seen_by_first = LogLines();
+      },
+      10000);
+  remote_->AfterCommandsUnderWay([&] { order.push_back("second"); }, 10000);
   EXPECT_THAT(order, IsEmpty());
-  // The quick agent is done long before the silent one gives up: still not idle.
+  // The quick agent is done long before the silent one gives up: still waiting.
   ASSERT_TRUE(env_.RunUntil([this] { return LogLines().size() == 1; }, kLimit));
   EXPECT_THAT(order, IsEmpty());
   EXPECT_EQ(remote_->InFlight(), 1u);
@@ -232,24 +234,42 @@ TEST_F(RemoteCommandsTest, WhenIdleWaitsForEveryCommandAndItsLogLine) {
   EXPECT_THAT(seen_by_first, ElementsAre("RS - Sent to 127.0.0.1", "RS - Not sent"));
 }
 
-TEST_F(RemoteCommandsTest, WaiterStartingACommandHoldsBackTheWaitersBehindIt) {
-  test::RemoteAgent agent(kGreeting);
+TEST_F(RemoteCommandsTest, CommandsStartedAfterAWaiterAreNotWaitedFor) {
+  test::RemoteAgent quick(kGreeting);
+  test::RemoteAgent silent(std::nullopt);
   std::vector<std::string> order;
-  remote_->Send("127.0.0.1", agent.PortText(), "", kRemoteShutdown);
-  remote_->WhenIdle([&] {
-    order.push_back("first");
-    remote_->Send("127.0.0.1", agent.PortText(), "", kRemoteShell1);
-  });
-  remote_->WhenIdle([&] { order.push_back("second:" + std::to_string(LogLines().size())); });
-  ASSERT_TRUE(env_.RunUntil([&] { return order.size() == 2; }, kLimit));
-  EXPECT_THAT(order, ElementsAre("first", "second:2"));
+  size_t in_flight_then = 0;
+  remote_->Send("127.0.0.1", quick.PortText(), "", kRemoteShutdown);
+  remote_->AfterCommandsUnderWay(
+      [&] {
+        order.push_back("first:" + std::to_string(LogLines().size()));
+        in_flight_then = remote_->InFlight();
+      },
+      10000);
+  // Started behind the waiter (a countdown notice raised during the shutdown, say).
+  remote_->Send("127.0.0.1", silent.PortText(), "", kRemoteMessage);
+  ASSERT_TRUE(env_.RunUntil([&] { return order.size() == 1; }, kLimit));
+  EXPECT_THAT(order, ElementsAre("first:1"));
+  EXPECT_EQ(in_flight_then, 1u) << "the later command to the silent agent was still under way";
+  ASSERT_TRUE(RunUntilIdle());
+}
+
+TEST_F(RemoteCommandsTest, ASilentAgentIsWaitedForOnlyUpToTheLimit) {
+  env_.context().Setup.ServerSetup.RsTimeoutConnection = 30;
+  test::RemoteAgent silent(std::nullopt);
+  remote_->Send("127.0.0.1", silent.PortText(), "", kRemoteShutdown);
+  bool ran = false;
+  remote_->AfterCommandsUnderWay([&] { ran = true; }, 200);
+  ASSERT_TRUE(env_.RunUntil([&] { return ran; }, kLimit));
+  EXPECT_EQ(remote_->InFlight(), 1u) << "ran on its limit, long before the 30 s time-out";
+  EXPECT_THAT(LogLines(), IsEmpty());
 }
 
 TEST_F(RemoteCommandsTest, DestructionWaitsForTheCommandAndStillLogsIt) {
   test::RemoteAgent silent(std::nullopt);
   remote_->Send("127.0.0.1", silent.PortText(), "", kRemoteShutdown);
   bool waiter_ran = false;
-  remote_->WhenIdle([&] { waiter_ran = true; });
+  remote_->AfterCommandsUnderWay([&] { waiter_ran = true; }, 10000);
   remote_.reset();
   EXPECT_THAT(LogLines(), ElementsAre("RS - Not sent"));
   // The completion posted by the exchange thread finds its owner gone and does nothing.

@@ -153,15 +153,24 @@ TEST_F(StatusEvaluationTest, LinkLostDuringFirstIdentificationIsReportedAsFailed
   EXPECT_FALSE(Queued(109));
 }
 
-TEST_F(StatusEvaluationTest, MainsFailureLowBatteryAndReturnRaiseSixEightSevenOnly) {
-  main().UpsStatus = "1";
-  EXPECT_EQ(Texts{"E6"}, Evaluate());
-  EXPECT_EQ(Texts{}, Evaluate());
-  main().UpsStatus = "2";
-  EXPECT_EQ(Texts{"E8"}, Evaluate());
-  main().UpsStatus = "0";
-  EXPECT_EQ(Texts{"E7"}, Evaluate());
-  EXPECT_EQ("0", main().UpsStatusSeen);
+TEST_F(StatusEvaluationTest, LeavingTheMainsRaisesSixOnceWhateverTheLowBatteryFlagDoes) {
+  // Status in turn, the events it raises, and whether the seconds on battery started again.
+  struct Step {
+    const char* status;
+    Texts events;
+    bool count_restarted;
+  };
+  const Step walk[] = {
+      {"1", {"E6"}, true},  {"1", {}, false},          {"2", {"E8"}, false},  {"1", {}, false},    {"2", {"E8"}, false},
+      {"0", {"E7"}, false}, {"2", {"E6", "E8"}, true}, {"3", {"E14"}, false}, {"1", {"E6"}, true}, {"0", {"E7"}, false},
+  };
+  for (const Step& step : walk) {
+    server().SecondsOnBattery = 50;
+    main().UpsStatus = step.status;
+    EXPECT_EQ(step.events, Evaluate()) << "to " << step.status;
+    EXPECT_EQ(step.count_restarted ? 0 : 50, server().SecondsOnBattery) << "to " << step.status;
+    EXPECT_EQ(step.status, main().UpsStatusSeen);
+  }
 }
 
 TEST_F(StatusEvaluationTest, MainsFailureRecordsTheAutonomyAndRestartsTheCounters) {
@@ -304,10 +313,11 @@ TEST_F(StatusEvaluationTest, WithoutServerShutdownThereIsNoCountdownWarningOrShu
   EXPECT_FALSE(server().BroadcastNow);
   EXPECT_FALSE(server().ShutdownActive);
   // A low-battery action asking for the shutdown is not followed either.
-  main().UpsStatus = "1";
-  EXPECT_EQ((std::vector<int>{6}), Numbers(EvaluateRecorded({6})));
   main().UpsStatus = "0";
   EXPECT_EQ(Texts{"E7"}, Evaluate());
+  main().UpsStatus = "2";
+  EXPECT_EQ((std::vector<int>{6, 8}), Numbers(EvaluateRecorded({8})));
+  EXPECT_FALSE(server().ShutdownActive);
 }
 
 TEST_F(StatusEvaluationTest, DueDataSampleIsWrittenOnce) {
@@ -364,19 +374,19 @@ TEST_F(StatusEvaluationTest, FixedTimeOnBatteryShutsDownOnce) {
   EXPECT_EQ(Texts{}, Evaluate());
 }
 
-TEST_F(StatusEvaluationTest, NoAutomaticShutdownDuringACalibrationTestOrOnLowBatteryAlone) {
+TEST_F(StatusEvaluationTest, LowBatteryShutsDownWhenTheTimeIsUpButACalibrationTestNever) {
   context().Setup.UpsSetup.ProtocolSetup.ProtocolNumber = 4;
-  main().UpsStatus = "1";
-  main().UpsStatusSeen = "1";
+  main().UpsStatus = "2";
+  main().UpsStatusSeen = "2";
   main().CalibrationState = "1";
   server().SecondsOnBattery = 1000;
   EXPECT_EQ(Texts{}, Evaluate());
-  // Low battery shuts down only through the actions of event 8.
   main().CalibrationState = "0";
-  main().UpsStatus = "2";
-  main().UpsStatusSeen = "2";
+  server().SecondsOnBattery = 299;
   EXPECT_EQ(Texts{}, Evaluate());
-  EXPECT_FALSE(server().ShutdownActive);
+  server().SecondsOnBattery = 300;
+  EXPECT_EQ(Texts{"E10"}, Evaluate());
+  EXPECT_TRUE(server().ShutdownActive);
 }
 
 TEST_F(StatusEvaluationTest, ShutdownActionOfAnEventIsFollowedByTheShutdownEventOnce) {
@@ -389,11 +399,35 @@ TEST_F(StatusEvaluationTest, ShutdownActionOfAnEventIsFollowedByTheShutdownEvent
   EXPECT_EQ((std::vector<int>{12}), Numbers(EvaluateRecorded({12})));
 }
 
-TEST_F(StatusEvaluationTest, ScheduledShutdownRaisesTheShutdownEventOnce) {
+TEST_F(StatusEvaluationTest, ScheduledShutdownRaisesTheShutdownEventOnceEvenAfterAMainsBlip) {
   server().ScheduledShutdownDue = true;
-  EXPECT_EQ(Texts{"E10"}, Evaluate());
+  const std::vector<Raised> raised = EvaluateRecorded();
+  ASSERT_EQ((std::vector<int>{10}), Numbers(raised));
   EXPECT_TRUE(server().ShutdownActive);
+  EXPECT_FALSE(server().ScheduledShutdownDue) << "taken by the shutdown";
   EXPECT_EQ(Texts{}, Evaluate());
+  main().UpsStatus = "1";
+  EXPECT_EQ(Texts{"E6"}, Evaluate());
+  main().UpsStatus = "0";
+  EXPECT_EQ(Texts{"E7"}, Evaluate());
+  EXPECT_FALSE(server().ShutdownActive);
+  EXPECT_EQ(Texts{}, Evaluate());
+
+  // Due while a shutdown on battery is already under way: that one takes it up.
+  server().ShutdownActive = true;
+  server().ScheduledShutdownDue = true;
+  EXPECT_EQ(Texts{}, Evaluate());
+  EXPECT_FALSE(server().ScheduledShutdownDue);
+}
+
+TEST_F(StatusEvaluationTest, NoCountdownNoticeOnceTheShutdownRuns) {
+  context().Setup.UpsSetup.ProtocolSetup.ProtocolNumber = 4;
+  main().UpsStatus = "1";
+  main().UpsStatusSeen = "1";
+  server().ShutdownActive = true;
+  server().BroadcastNow = true;
+  EXPECT_EQ(Texts{}, Evaluate());
+  EXPECT_FALSE(server().BroadcastNow);
 }
 
 TEST_F(StatusEvaluationTest, ShutdownAskedByAClientSwitchesTheUpsOffWithoutRestart) {
@@ -404,6 +438,11 @@ TEST_F(StatusEvaluationTest, ShutdownAskedByAClientSwitchesTheUpsOffWithoutResta
   EXPECT_FALSE(raised[0].ups_on_enabled);
   EXPECT_TRUE(context().Setup.UpsSetup.UpsOnEnabled);
   EXPECT_TRUE(server().ShutdownActive);
+  EXPECT_FALSE(server().ShutdownNowNoRestart);
+
+  // A second request while it runs changes nothing.
+  server().ShutdownNowNoRestart = true;
+  EXPECT_TRUE(EvaluateRecorded().empty());
   EXPECT_FALSE(server().ShutdownNowNoRestart);
 }
 
