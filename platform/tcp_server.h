@@ -1,4 +1,4 @@
-// A TCP server for line-oriented clients over IPv4: it accepts any number of connections, splits what
+// A TCP server for line-oriented clients over IPv4: it accepts connections up to its bound, splits what
 // each client sends into lines and hands them to the event loop, and writes the loop's answers without
 // ever making the loop wait on a socket.
 //
@@ -32,10 +32,30 @@ using ConnectionId = uint64_t;
 
 // A line whose text (without its LF and one CR before it) is longer than this is never delivered.
 inline constexpr size_t kMaxClientLineBytes = 64 * 1024;
-// The answers waiting for one client; a client that lets more pile up is disconnected.
+// The default bound of the answers waiting for one client.
 inline constexpr size_t kDefaultSendBufferBytes = 1024 * 1024;
 // The largest raw block ReadRawNext accepts, whatever its caller's own limit.
 inline constexpr size_t kMaxRawBlockBytes = 16 * 1024 * 1024;
+
+// Why a connection was closed as soon as it was accepted.
+enum class Refusal {
+  kNotAdmitted,  // the admission check said no (an address not allowed)
+  kTooMany,      // the server holds its maximum of connections
+};
+
+// Bounds of a server. Zero in a bound means none.
+struct TcpLineServerLimits {
+  // The answers waiting for one client; a client that lets more pile up is disconnected.
+  size_t send_buffer_bytes = kDefaultSendBufferBytes;
+  // The answers waiting for all clients together; the client whose answer would pass it is
+  // disconnected instead, so the server's memory stays bounded whatever many clients do.
+  size_t total_send_bytes = 0;
+  // Connections open at once (each costs descriptors and a thread); more are refused at accept.
+  size_t max_connections = 0;
+  // Accept thread: whether a client from `peer` (dotted IPv4) may connect; empty admits everyone.
+  // It must only read what it was made with.
+  std::function<bool(const std::string& peer)> admit;
+};
 
 struct ClientConnection {
   ConnectionId id = 0;
@@ -54,6 +74,10 @@ struct TcpLineServerHandlers {
   // The client sent a line longer than kMaxClientLineBytes. Nothing more it sends is read. Whatever
   // the handler sends is written, then the connection closes (as by CloseAfterSending).
   std::function<void(ConnectionId)> on_overlong;
+  // Connections were refused at accept: the peer of the first, why, and how many since the last report.
+  // Reports are coalesced (at most one waits on the loop for each reason), so a flood of attempts costs
+  // the loop next to nothing.
+  std::function<void(const std::string& peer, Refusal reason, size_t count)> on_refused;
   // The connection is gone (the client closed it, an error, an overflow, Close or CloseAfterSending).
   // Exactly once for each connection that had on_connect, except when Stop() closed it. No handler runs
   // for the id afterwards and the id is never given again.
@@ -68,6 +92,8 @@ class TcpLineServer {
   // (see Send). Nothing listens before Start.
   static std::unique_ptr<TcpLineServer> Create(EventLoop& loop, TcpLineServerHandlers handlers,
                                                size_t send_buffer_bytes = kDefaultSendBufferBytes);
+  static std::unique_ptr<TcpLineServer> Create(EventLoop& loop, TcpLineServerHandlers handlers,
+                                               TcpLineServerLimits limits);
 
   // Stop(), so on the loop thread too.
   virtual ~TcpLineServer() = default;
@@ -77,6 +103,9 @@ class TcpLineServer {
   // available, another system code otherwise; EISCONN when already listening. Nothing is left open on
   // failure. A server may start again after Stop.
   virtual int Start(uint16_t port) = 0;
+  // The same on the one local address `address` (dotted IPv4); empty means every address. EINVAL for
+  // a text that is no IPv4 address.
+  virtual int Start(uint16_t port, const std::string& address) = 0;
   // The port listened on; 0 when not listening.
   virtual uint16_t Port() const = 0;
 
@@ -92,6 +121,17 @@ class TcpLineServer {
   // when called elsewhere, when `count` is 0 or above kMaxRawBlockBytes, or for an unknown connection.
   // If the client closes before all bytes came, the block is never delivered (on_disconnect is).
   virtual bool ReadRawNext(ConnectionId id, size_t count, RawBlockHandler handler) = 0;
+
+  // The bytes queued for the client and not yet handed to its socket; 0 for an unknown connection.
+  virtual size_t Pending(ConnectionId id) const = 0;
+
+  // Only inside on_line or a raw-block handler of `id`: the client's next item waits, after this one
+  // returns, until ResumeItems(id), so a long answer (a file) is sent before the client's next request
+  // is taken. False when called elsewhere or for an unknown connection.
+  virtual bool HoldItems(ConnectionId id) = 0;
+  // Lets a held connection's items go on (inside the item's handler: takes the hold back); nothing for
+  // a connection that is not held.
+  virtual void ResumeItems(ConnectionId id) = 0;
 
   // Reads nothing more from the client (no further item is delivered), writes what was sent to it,
   // then closes the connection. Unknown ids are ignored.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -95,6 +96,8 @@ struct Connection {
   bool announced = false;
   bool closed_by_loop = false;
   bool in_item_handler = false;
+  bool hold_requested = false;  // asked inside the item's handler
+  bool held = false;            // the next item waits for ResumeItems
   size_t raw_requested = 0;
   TcpLineServer::RawBlockHandler raw_handler;
 };
@@ -107,16 +110,28 @@ std::string DottedText(const sockaddr_in& address) {
 
 // State the server's threads and posted tasks share; it lives as long as any of them holds it.
 struct Core : std::enable_shared_from_this<Core> {
-  Core(EventLoop& loop_in, TcpLineServerHandlers handlers_in, size_t send_buffer_bytes_in)
-      : loop(loop_in), handlers(std::move(handlers_in)), send_buffer_bytes(send_buffer_bytes_in) {}
+  Core(EventLoop& loop_in, TcpLineServerHandlers handlers_in, TcpLineServerLimits limits_in)
+      : loop(loop_in), handlers(std::move(handlers_in)), limits(std::move(limits_in)) {}
 
   EventLoop& loop;
   const TcpLineServerHandlers handlers;
-  const size_t send_buffer_bytes;
+  const TcpLineServerLimits limits;
+  // Bytes queued for every client together and not yet written. Grows only on the loop (Send), so the
+  // bound checked there holds; the connection threads only lower it.
+  std::atomic<size_t> total_waiting{0};
+
+  // The refusals not yet reported, one report for each reason.
+  struct RefusalReport {
+    std::string first_peer;
+    size_t count = 0;
+    bool posted = false;
+  };
 
   mutable std::mutex mu;
   std::map<ConnectionId, std::shared_ptr<Connection>> connections;  // ids grow: accept order
   ConnectionId next_id = 1;
+  RefusalReport refusals[2];
+  bool stopped = false;  // no refusal report runs after Stop
 
   std::shared_ptr<Connection> Find(ConnectionId id) const {
     std::lock_guard lock(mu);
@@ -152,8 +167,35 @@ struct Core : std::enable_shared_from_this<Core> {
     }
   }
 
+  // Holding `mu`: counts a refusal and makes sure one report of its reason is on its way to the loop.
+  void RefuseLocked(int fd, std::string peer, Refusal reason) {
+    ::close(fd);
+    RefusalReport& report = refusals[static_cast<size_t>(reason)];
+    if (report.count == 0) report.first_peer = std::move(peer);
+    ++report.count;
+    if (report.posted) return;
+    report.posted = true;
+    loop.Post([core = shared_from_this(), reason] { core->ReportRefusals(reason); });
+  }
+
+  void ReportRefusals(Refusal reason) {
+    RefusalReport report;
+    {
+      std::lock_guard lock(mu);
+      if (stopped) return;
+      std::swap(report, refusals[static_cast<size_t>(reason)]);
+    }
+    if (report.count > 0 && handlers.on_refused) handlers.on_refused(report.first_peer, reason, report.count);
+  }
+
   void Admit(int fd, std::string peer) {
+    const bool admitted = !limits.admit || limits.admit(peer);
     std::lock_guard lock(mu);
+    if (!admitted) return RefuseLocked(fd, std::move(peer), Refusal::kNotAdmitted);
+    // Counted with the connections still winding down: their descriptors are not free yet either.
+    if (limits.max_connections > 0 && connections.size() >= limits.max_connections) {
+      return RefuseLocked(fd, std::move(peer), Refusal::kTooMany);
+    }
     auto connection = std::make_shared<Connection>(next_id, std::move(peer), fd);
     if (!connection->wake.Ok()) return;  // its destructor closes the socket
     const ConnectionId id = next_id++;
@@ -200,9 +242,12 @@ struct Core : std::enable_shared_from_this<Core> {
     handler(*connection);
     connection->in_item_handler = false;
     if (connection->closed_by_loop) return;
+    const bool hold = connection->hold_requested;
+    connection->hold_requested = false;
+    connection->held = hold;
     {
       std::lock_guard lock(connection->mu);
-      connection->item_in_flight = false;
+      if (!hold) connection->item_in_flight = false;
       connection->raw_wanted = connection->raw_requested;
     }
     connection->raw_requested = 0;
@@ -379,6 +424,7 @@ void Core::Serve(Connection& connection) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
       } else {
         connection.written += static_cast<size_t>(n);
+        total_waiting -= static_cast<size_t>(n);
         if (connection.written == out.size()) {
           out.clear();
           connection.written = 0;
@@ -417,21 +463,28 @@ void Core::Serve(Connection& connection) {
     std::lock_guard lock(connection.mu);
     connection.fd = -1;
     connection.finished = true;
+    total_waiting -= connection.outgoing.size() - connection.written;
     connection.outgoing.clear();
+    connection.written = 0;
   }
   loop.Post([core = shared_from_this(), id = connection.id] { core->Retire(id); });
 }
 
 class PosixTcpLineServer final : public TcpLineServer {
  public:
-  PosixTcpLineServer(EventLoop& loop, TcpLineServerHandlers handlers, size_t send_buffer_bytes)
-      : core_(std::make_shared<Core>(loop, std::move(handlers), send_buffer_bytes)) {}
+  PosixTcpLineServer(EventLoop& loop, TcpLineServerHandlers handlers, TcpLineServerLimits limits)
+      : core_(std::make_shared<Core>(loop, std::move(handlers), std::move(limits))) {}
   ~PosixTcpLineServer() override { Stop(); }
   PosixTcpLineServer(const PosixTcpLineServer&) = delete;
   PosixTcpLineServer& operator=(const PosixTcpLineServer&) = delete;
 
-  int Start(uint16_t port) override {
+  int Start(uint16_t port) override { return Start(port, std::string()); }
+
+  int Start(uint16_t port, const std::string& address) override {
     if (listen_fd_ >= 0) return EISCONN;
+    in_addr bind_to{};
+    bind_to.s_addr = htonl(INADDR_ANY);
+    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &bind_to) != 1) return EINVAL;
     // Close-on-exec: the programs the server starts must not keep its port.
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return MapSocketError(errno);
@@ -445,7 +498,7 @@ class PosixTcpLineServer final : public TcpLineServer {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_addr = bind_to;
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return fail(errno);
     if (::listen(fd, SOMAXCONN) != 0) return fail(errno);
     socklen_t length = sizeof local;
@@ -473,12 +526,16 @@ class PosixTcpLineServer final : public TcpLineServer {
       std::lock_guard lock(connection->mu);
       if (connection->close_now || connection->finished) return false;
       const size_t waiting = connection->outgoing.size() - connection->written;
-      overflow = waiting + line.size() + 2 > core_->send_buffer_bytes;
+      const size_t adding = line.size() + 2;
+      const TcpLineServerLimits& limits = core_->limits;
+      overflow = waiting + adding > limits.send_buffer_bytes ||
+                 (limits.total_send_bytes > 0 && core_->total_waiting.load() + adding > limits.total_send_bytes);
       if (overflow) {
         connection->close_now = true;
       } else {
         connection->outgoing.append(line);
         connection->outgoing.append("\r\n");
+        core_->total_waiting += adding;
       }
     }
     connection->wake.Wake();
@@ -492,6 +549,37 @@ class PosixTcpLineServer final : public TcpLineServer {
     connection->raw_requested = count;
     connection->raw_handler = std::move(handler);
     return true;
+  }
+
+  size_t Pending(ConnectionId id) const override {
+    const std::shared_ptr<Connection> connection = core_->Find(id);
+    if (connection == nullptr) return 0;
+    std::lock_guard lock(connection->mu);
+    return connection->outgoing.size() - connection->written;
+  }
+
+  bool HoldItems(ConnectionId id) override {
+    const std::shared_ptr<Connection> connection = core_->FindLive(id);
+    if (connection == nullptr || !connection->in_item_handler) return false;
+    connection->hold_requested = true;
+    return true;
+  }
+
+  void ResumeItems(ConnectionId id) override {
+    const std::shared_ptr<Connection> connection = core_->FindLive(id);
+    if (connection == nullptr) return;
+    if (connection->in_item_handler) {
+      // Let go before the item was even over: nothing to hold.
+      connection->hold_requested = false;
+      return;
+    }
+    if (!connection->held) return;
+    connection->held = false;
+    {
+      std::lock_guard lock(connection->mu);
+      connection->item_in_flight = false;
+    }
+    connection->wake.Wake();
   }
 
   void CloseAfterSending(ConnectionId id) override {
@@ -531,6 +619,7 @@ class PosixTcpLineServer final : public TcpLineServer {
     {
       std::lock_guard lock(core_->mu);
       connections.swap(core_->connections);
+      core_->stopped = true;
     }
     for (auto& [id, connection] : connections) core_->CloseNow(*connection);
     for (auto& [id, connection] : connections) {
@@ -550,7 +639,14 @@ class PosixTcpLineServer final : public TcpLineServer {
 
 std::unique_ptr<TcpLineServer> TcpLineServer::Create(EventLoop& loop, TcpLineServerHandlers handlers,
                                                      size_t send_buffer_bytes) {
-  return std::make_unique<PosixTcpLineServer>(loop, std::move(handlers), send_buffer_bytes);
+  TcpLineServerLimits limits;
+  limits.send_buffer_bytes = send_buffer_bytes;
+  return Create(loop, std::move(handlers), std::move(limits));
+}
+
+std::unique_ptr<TcpLineServer> TcpLineServer::Create(EventLoop& loop, TcpLineServerHandlers handlers,
+                                                     TcpLineServerLimits limits) {
+  return std::make_unique<PosixTcpLineServer>(loop, std::move(handlers), std::move(limits));
 }
 
 }  // namespace keep::platform

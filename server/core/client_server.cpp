@@ -1,9 +1,10 @@
 #include "server/core/client_server.h"
 
+#include <algorithm>
 #include <charconv>
-#include <filesystem>
 #include <utility>
 
+#include "common/fill_params.h"
 #include "common/scrambling.h"
 #include "common/text_lists.h"
 #include "server/core/command_codes.h"
@@ -11,6 +12,7 @@
 #include "server/core/request_queue.h"
 #include "server/core/response_builder.h"
 #include "server/core/server_context.h"
+#include "server/services/language.h"
 #include "server/services/recording.h"
 #include "server/services/schedule_file.h"
 
@@ -28,27 +30,79 @@ constexpr char kScheduleFileName[] = "data/sch_data.dat";
 
 }  // namespace
 
-ClientServer::ClientServer(ServerContext& context) : context_(context) {
+size_t ClientCap(int64_t configured, uint64_t descriptor_limit) {
+  uint64_t cap = configured > 0 ? static_cast<uint64_t>(configured) : kMinClientCap;
+  if (descriptor_limit > 0) {
+    const uint64_t spare = descriptor_limit > kReservedDescriptors ? descriptor_limit - kReservedDescriptors : 0;
+    cap = std::min(cap, spare / kDescriptorsPerClient);
+  }
+  return static_cast<size_t>(std::max<uint64_t>(cap, kMinClientCap));
+}
+
+ClientServer::ClientServer(ServerContext& context) : context_(context), access_(context.Setup.ServerSetup) {
   platform::TcpLineServerHandlers handlers;
   handlers.on_connect = [this](platform::ConnectionId id, const std::string& peer) { peers_[id] = peer; };
   handlers.on_line = [this](platform::ConnectionId id, std::string line) { OnLine(id, line); };
   handlers.on_overlong = [this](platform::ConnectionId id) { OnOverlong(id); };
   handlers.on_disconnect = [this](platform::ConnectionId id) { OnDisconnect(id); };
-  server_ = platform::TcpLineServer::Create(context_.env.loop, std::move(handlers), kClientSendBufferBytes);
+  handlers.on_refused = [this](const std::string& peer, platform::Refusal reason, size_t count) {
+    OnRefused(peer, reason, count);
+  };
+  platform::TcpLineServerLimits limits;
+  limits.send_buffer_bytes = kClientSendBufferBytes;
+  limits.total_send_bytes = kAllClientsSendBufferBytes;
+  limits.max_connections = ClientCap(context.Setup.ServerSetup.SrvMaxClients, context.DescriptorLimit);
+  // A copy: the accept thread asks it, and it must not reach into the context.
+  limits.admit = [access = access_](const std::string& peer) { return access.MayConnect(peer); };
+  server_ = platform::TcpLineServer::Create(context_.env.loop, std::move(handlers), std::move(limits));
+
+  TransferPorts ports;
+  ports.answer = [this](platform::ConnectionId id, int code, const std::string& parameter) {
+    return Answer(id, code, &parameter);
+  };
+  ports.pending = [this](platform::ConnectionId id) { return server_->Pending(id); };
+  ports.resume = [this](platform::ConnectionId id) { server_->ResumeItems(id); };
+  ports.drop = [this](platform::ConnectionId id) { server_->Close(id); };
+  transfers_ = std::make_unique<TransferPump>(context_.env.loop, context_.env.monotonic, context_.Setup.InstallPath,
+                                              std::move(ports));
 }
 
 ClientServer::~ClientServer() { Stop(); }
 
-int ClientServer::Start(uint16_t port) { return server_->Start(port); }
+int ClientServer::Start(uint16_t port) {
+  // Copies a killed server left behind would otherwise stay for good.
+  ClearTransferFolder(context_.Setup.InstallPath);
+  return server_->Start(port, std::string(TrimBlanks(context_.Setup.ServerSetup.SrvListenAddress)));
+}
 
 uint16_t ClientServer::Port() const { return server_->Port(); }
 
 void ClientServer::Stop() {
   server_->Stop();
   peers_.clear();
-  transfers_.clear();  // deletes the temporary copies
-  if (pump_timer_ != 0) context_.env.loop.CancelTimer(pump_timer_);
-  pump_timer_ = 0;
+  transfers_->Clear();  // deletes the temporary copies
+}
+
+const std::string& ClientServer::PeerOf(platform::ConnectionId id) const {
+  static const std::string kNone;
+  const auto peer = peers_.find(id);
+  return peer == peers_.end() ? kNone : peer->second;
+}
+
+void ClientServer::OnRefused(const std::string& peer, platform::Refusal reason, size_t count) {
+  const int64_t now = context_.env.monotonic.NowMs();
+  std::optional<int64_t>& last = last_refusal_ms_[static_cast<size_t>(reason)];
+  const bool new_burst = !last || now - *last >= kRefusalQuietMs;
+  last = now;
+  if (!new_burst) return;
+  const TStringList arguments{peer, std::to_string(count)};
+  const std::string text =
+      reason == platform::Refusal::kTooMany
+          ? LanguageTextOr(context_.Setup, "LOGS", "ClientRefusedTooMany",
+                           "Client $ refused: the server serves as many clients as it can ($ refused)")
+          : LanguageTextOr(context_.Setup, "LOGS", "ClientRefusedAddress",
+                           "Client $ refused: its address may not connect ($ refused)");
+  WriteLogLine(context_, FillParams(text, arguments));
 }
 
 bool ClientServer::IsConnected() const {
@@ -66,8 +120,16 @@ void ClientServer::OnOverlong(platform::ConnectionId id) {
 }
 
 void ClientServer::OnDisconnect(platform::ConnectionId id) {
-  peers_.erase(id);
-  transfers_.erase(id);
+  const auto gone = peers_.find(id);
+  if (gone != peers_.end()) {
+    const std::string address = gone->second;
+    peers_.erase(gone);
+    // Reads nobody is left to receive only hold up the others; changes the client asked for stay.
+    const bool still_there =
+        std::any_of(peers_.begin(), peers_.end(), [&](const auto& peer) { return peer.second == address; });
+    if (!still_there) context_.Requests.DropReadsOf(address);
+  }
+  transfers_->Forget(id);
 }
 
 bool ClientServer::Answer(platform::ConnectionId id, int code, const std::string* parameter) {
@@ -83,6 +145,11 @@ bool ClientServer::DispatchRequest(const std::string& line, std::optional<platfo
   if (items.size() <= 2 || !ParseCode(items[1], code)) return false;
   const TStringList fields(items.begin() + 1, items.end() - 1);
 
+  if (connection && IsControlRequest(code) && !access_.MayControl(PeerOf(*connection))) {
+    RefuseControl(*connection, code, fields);
+    return true;
+  }
+
   const CheckResult result = CheckRequest(fields, context_);
   if (!result.valid) return false;
 
@@ -97,6 +164,7 @@ bool ClientServer::DispatchRequest(const std::string& line, std::optional<platfo
     if (connection) {
       const auto peer = peers_.find(*connection);
       if (peer != peers_.end()) requester = peer->second;
+      if (context_.Requests.CountFor(requester) >= kMaxQueuedPerAddress) return false;
     }
     context_.Requests.QueueRequest(requester, line, at_front);
   }
@@ -105,10 +173,29 @@ bool ClientServer::DispatchRequest(const std::string& line, std::optional<platfo
   return true;
 }
 
+void ClientServer::RefuseControl(platform::ConnectionId id, int code, const TStringList& fields) {
+  if (code != kCodeUploadSchedule) {
+    Answer(id, kCodeInvalidRequest, nullptr);
+    return;
+  }
+  // The upload's payload follows its line: read past it, so it is not taken for requests.
+  const CheckResult upload = CheckRequest(fields, context_);
+  if (upload.valid && !upload.close_connection && upload.byte_count > 0 &&
+      server_->ReadRawNext(id, static_cast<size_t>(upload.byte_count),
+                           [this, id](const std::string&) { Answer(id, kCodeInvalidRequest, nullptr); })) {
+    return;
+  }
+  Answer(id, kCodeInvalidRequest, nullptr);
+  // A payload too large to read past leaves nothing to trust on this connection.
+  if (upload.close_connection) server_->CloseAfterSending(id);
+}
+
 void ClientServer::RunSpecial(platform::ConnectionId id, int code, const CheckResult& result) {
   switch (result.special) {
     case Special::kFileTransfer:
-      SendFile(id, result.file_name, code);
+      // The file goes out before the client's next request is taken.
+      server_->HoldItems(id);
+      transfers_->Request(id, result.file_name, code);
       return;
     case Special::kScheduleUpload:
       if (result.close_connection) {
@@ -145,43 +232,6 @@ void ClientServer::ReceiveSchedule(platform::ConnectionId id, const std::string&
   const std::string address = peer == peers_.end() ? std::string() : peer->second;
   WriteLogLine(context_, ScheduleUploadLogText(context_, receipt.stored, address));
   if (receipt.stored && on_schedule_stored) on_schedule_stored();
-}
-
-void ClientServer::SendFile(platform::ConnectionId id, const std::string& file_name, int code) {
-  // The connection and a serial number make the copy's name unique among all transfers under way.
-  const std::string copy_name = std::filesystem::path(file_name).filename().string() + "." + std::to_string(id) + "." +
-                                std::to_string(++transfer_serial_);
-  std::unique_ptr<FileTransfer> transfer = FileTransfer::Open(context_.Setup.InstallPath, file_name, copy_name, code);
-  if (transfer == nullptr) {
-    const std::string none = "0";
-    Answer(id, code, &none);
-    return;
-  }
-  transfers_[id].push_back(std::move(transfer));
-  ArmPump();
-}
-
-void ClientServer::ArmPump() {
-  if (pump_timer_ != 0 || transfers_.empty()) return;
-  // One millisecond between slices lets the connections' threads write and the other clients be served.
-  pump_timer_ = context_.env.loop.AddTimer(1, false, [this] {
-    pump_timer_ = 0;
-    PumpTransfers();
-    ArmPump();
-  });
-}
-
-void ClientServer::PumpTransfers() {
-  for (auto it = transfers_.begin(); it != transfers_.end();) {
-    const platform::ConnectionId id = it->first;
-    auto& queue = it->second;
-    FileTransfer& transfer = *queue.front();
-    const int code = transfer.Code();
-    const bool more = transfer.Pump(
-        [this, id, code](const std::string& parameter) { return Answer(id, code, &parameter); }, kTransferSliceBytes);
-    if (!more) queue.pop_front();
-    it = queue.empty() ? transfers_.erase(it) : std::next(it);
-  }
 }
 
 bool ClientServer::SendToClient(const std::string& target, const std::string* parameter, int code) {

@@ -47,6 +47,10 @@ inline constexpr std::string_view kSrvAsService = "SrvAsService";
 inline constexpr std::string_view kRsAliveEnabled = "RsAliveEnabled";
 inline constexpr std::string_view kRsAlivePort = "RsAlivePort";
 inline constexpr std::string_view kRsTimeoutConnection = "RsTimeoutConnection";
+inline constexpr std::string_view kSrvListenAddress = "SrvListenAddress";
+inline constexpr std::string_view kSrvClientsAllowed = "SrvClientsAllowed";
+inline constexpr std::string_view kSrvControlAllowed = "SrvControlAllowed";
+inline constexpr std::string_view kSrvMaxClients = "SrvMaxClients";
 
 inline constexpr std::string_view kLogEnabled = "LogEnabled";
 inline constexpr std::string_view kLogMaxSize = "LogMaxSize";

@@ -30,6 +30,41 @@ void RequestQueue::QueueInternalRequest(int code, const TStringList& fields) {
   QueueRequest(kInternalTarget, BuildRequestFrame(code, fields), true);
 }
 
+namespace {
+
+// Whether `item` (target|frame) is for `target`.
+bool IsFor(const std::string& item, std::string_view target) {
+  return item.size() > target.size() && item.compare(0, target.size(), target) == 0 && item[target.size()] == '|';
+}
+
+// The request code of a queued item, or -1.
+int ItemCode(const std::string& item) {
+  // target|<|code|...
+  const size_t start = item.find("|<|");
+  if (start == std::string::npos) return -1;
+  const char* first = item.data() + start + 3;
+  int code = -1;
+  const auto [end, error] = std::from_chars(first, item.data() + item.size(), code);
+  if (error != std::errc() || end == first) return -1;
+  return code;
+}
+
+constexpr int kFirstChangingCode = 200;
+
+}  // namespace
+
+size_t RequestQueue::CountFor(std::string_view target) const {
+  return static_cast<size_t>(
+      std::count_if(items_.begin(), items_.end(), [&](const std::string& item) { return IsFor(item, target); }));
+}
+
+void RequestQueue::DropReadsOf(std::string_view target) {
+  std::erase_if(items_, [&](const std::string& item) {
+    const int code = ItemCode(item);
+    return IsFor(item, target) && code >= 0 && code < kFirstChangingCode;
+  });
+}
+
 std::optional<QueuedRequest> RequestQueue::TakeNext() {
   if (items_.empty()) return std::nullopt;
   const std::string item = std::move(items_.front());

@@ -36,6 +36,12 @@ class RequestQueue {
   // queue is empty.
   std::optional<QueuedRequest> TakeNext();
 
+  // The items queued for `target`.
+  size_t CountFor(std::string_view target) const;
+  // Removes the items for `target` that only read data (codes below 200): once nobody at that address
+  // is connected, nobody is left to read their answers. Commands that change something stay.
+  void DropReadsOf(std::string_view target);
+
   void Clear() { items_.clear(); }
   bool Empty() const { return items_.empty(); }
   size_t Size() const { return items_.size(); }

@@ -66,6 +66,10 @@ struct ServerContext {
   // Language text LOGS/"SchedulerName" and a blank: the prefix of the scheduler's log lines.
   std::string SchedulerPrefix;
 
+  // The process's limit of open descriptors as raised at start (0: unknown); the client cap keeps a
+  // reserve of it for the server's own work.
+  uint64_t DescriptorLimit = 0;
+
   // Lifecycle bookkeeping so the stop sequence runs once, whoever asks for it first.
   bool StartSequenceRan = false;
   bool StopSequenceRan = false;

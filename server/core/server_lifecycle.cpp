@@ -1,7 +1,10 @@
 #include "server/core/server_lifecycle.h"
 
+#include "common/fill_params.h"
+#include "platform/descriptor_limit.h"
 #include "platform/platform_info.h"
 #include "platform/tcp_client.h"
+#include "server/core/client_access.h"
 #include "server/core/client_server.h"
 #include "server/core/command_codes.h"
 #include "server/core/command_step.h"
@@ -88,6 +91,13 @@ bool StartSequence(ServerContext& context) {
     WriteLogLine(context, LanguageText(context.Setup, "LOGS", "NewSessionStart"));
   }
   if (settings_result != kErrorOk && ReportStartError(context, settings_result)) return false;
+  if (const std::optional<InvalidSetting> invalid = FindInvalidAccessSetting(context.Setup.ServerSetup)) {
+    // The start-up error says only that the setup is invalid; the log says which value and why.
+    WriteLogLine(context, FillParams(LanguageTextOr(context.Setup, "LOGS", "SetupValueInvalid",
+                                                    "Setting $ holds \"$\", which is not a valid value"),
+                                     {invalid->name, invalid->text}));
+    if (ReportStartError(context, kErrorInvalidSetup)) return false;
+  }
 
   const int model_result = LoadModelRecord(context.env.registry, context.Setup, context.Ups, context.Server);
   if (model_result != kErrorOk && ReportStartError(context, model_result)) return false;
@@ -102,6 +112,9 @@ bool StartSequence(ServerContext& context) {
     return false;
   }
 
+  // A service gets a small limit of descriptors by default; the clients' cap is taken from what is
+  // available after raising it, with a reserve kept for the server's own files and programs.
+  context.DescriptorLimit = platform::RaiseDescriptorLimit();
   context.Clients = std::make_unique<ClientServer>(context);
   ClientServer* clients = context.Clients.get();
   AnswerRouter router;

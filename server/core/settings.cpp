@@ -96,6 +96,10 @@ void ReadServerSetup(const ServerKeyReader& reg, TServerSetup& server) {
   server.RsAliveEnabled = reg.Bool(regkeys::kRsAliveEnabled, defaults.RsAliveEnabled);
   server.RsAlivePort = Low16(reg.Integer(regkeys::kRsAlivePort, defaults.RsAlivePort));
   server.RsTimeoutConnection = reg.Integer(regkeys::kRsTimeoutConnection, defaults.RsTimeoutConnection);
+  server.SrvListenAddress = reg.String(regkeys::kSrvListenAddress);
+  server.SrvClientsAllowed = reg.String(regkeys::kSrvClientsAllowed);
+  server.SrvControlAllowed = reg.String(regkeys::kSrvControlAllowed);
+  server.SrvMaxClients = reg.Integer(regkeys::kSrvMaxClients, defaults.SrvMaxClients);
 }
 
 void ReadRecordingSetup(const ServerKeyReader& reg, TRecordingSetup& rec) {

@@ -75,6 +75,11 @@ struct TServerSetup {
   bool RsAliveEnabled = false;
   uint16_t RsAlivePort = 65000;
   int32_t RsTimeoutConnection = 5;  // seconds
+  // Who may reach the client port, and from where (address_list.h gives the list form).
+  std::string SrvListenAddress;   // the one local address to listen on; empty: every address
+  std::string SrvClientsAllowed;  // addresses and networks that may connect; empty: everyone
+  std::string SrvControlAllowed;  // those that may change the UPS, its settings, the plan or this computer
+  int32_t SrvMaxClients = 256;    // clients connected at once, fewer when descriptors run short
 };
 
 // Which measurements of one phase go into the data file.

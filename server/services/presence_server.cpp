@@ -60,8 +60,12 @@ PresenceServer::PresenceServer(ServerContext& context) : impl_(std::make_unique<
   // A line too long to be read is no probe; the connection just ends.
   handlers.on_overlong = [impl](platform::ConnectionId id) { impl->Forget(id); };
   handlers.on_disconnect = [impl](platform::ConnectionId id) { impl->Forget(id); };
-  // The answers are a few dozen bytes; a small buffer bounds what a client that never reads can cost.
-  impl_->server = platform::TcpLineServer::Create(impl_->loop, std::move(handlers), 4096);
+  // The answers are a few dozen bytes; a small buffer bounds what a client that never reads can cost,
+  // and a few connections at once are plenty for probes (each costs a thread and descriptors).
+  platform::TcpLineServerLimits limits;
+  limits.send_buffer_bytes = 4096;
+  limits.max_connections = kMaxPresenceConnections;
+  impl_->server = platform::TcpLineServer::Create(impl_->loop, std::move(handlers), std::move(limits));
 }
 
 PresenceServer::~PresenceServer() { Stop(); }

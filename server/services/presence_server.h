@@ -13,6 +13,8 @@ struct ServerContext;
 
 // A connection that has not sent its line after this long is closed unanswered.
 inline constexpr int64_t kPresenceIdleLimitMs = 60 * 1000;
+// Probes open at once; more are refused at the door (the client cap's descriptor reserve covers them).
+inline constexpr size_t kMaxPresenceConnections = 16;
 
 // The plain answer to the plain line `line`: the presence answer for a probe, else the refusal.
 std::string PresenceAnswer(const std::string& line);

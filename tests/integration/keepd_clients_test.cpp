@@ -50,45 +50,6 @@ std::vector<std::string> FileLines(const std::string& text) {
   return lines;
 }
 
-// What one download delivered.
-struct Download {
-  std::string head;                // the first answer, with the line count
-  std::vector<std::string> lines;  // the file lines in the order received
-  std::string tail;                // the closing answer, empty when there is none
-  std::string fault;               // the first answer out of order; empty when all fit
-};
-
-// Reads the answers of a download of request `code`: the count, then "i|line" for i = 1..count,
-// then "@".
-Download ReadDownload(KeepdClient& client, int code) {
-  Download download;
-  const std::string prefix = "<|" + std::to_string(code) + "|";
-  download.head = client.Next().value_or("");
-  if (download.head.rfind(prefix, 0) != 0) {
-    download.fault = "head " + download.head;
-    return download;
-  }
-  size_t count = 0;
-  const char* digits = download.head.data() + prefix.size();
-  const char* end = download.head.data() + download.head.size();
-  const auto [rest, error] = std::from_chars(digits, end, count);
-  if (error != std::errc() || std::string_view(rest, static_cast<size_t>(end - rest)) != "|>") {
-    download.fault = "head " + download.head;
-    return download;
-  }
-  while (download.lines.size() < count) {
-    const std::string answer = client.Next().value_or("");
-    const std::string index = prefix + std::to_string(download.lines.size() + 1) + "|";
-    if (answer.rfind(index, 0) != 0 || answer.size() < index.size() + 2 || answer.substr(answer.size() - 2) != "|>") {
-      download.fault = "line " + std::to_string(download.lines.size() + 1) + ": " + answer;
-      return download;
-    }
-    download.lines.push_back(answer.substr(index.size(), answer.size() - index.size() - 2));
-  }
-  if (count > 0) download.tail = client.Next().value_or("");
-  return download;
-}
-
 // How many lines of `client` start with `prefix`: the first awaited at most `limit`, then more within
 // kQuiet. Every line received meanwhile is read.
 int CountAnswers(KeepdClient& client, const std::string& prefix, milliseconds limit) {

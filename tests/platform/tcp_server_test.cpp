@@ -314,5 +314,133 @@ TEST_F(TcpLineServerTest, StopJoinsEveryThreadAndNoHandlerRunsAfterIt) {
   for (auto& peer : peers) EXPECT_EQ(peer->ReadSome(kLimit), "") << "closed";
 }
 
+// --- Bounds ---
+
+class BoundedTcpLineServerTest : public TcpLineServerTest {
+ protected:
+  void SetUp() override {}
+  // Starts a server with `limits` (and a refusal recorder) in place of the fixture's.
+  void StartWith(TcpLineServerLimits limits) {
+    TcpLineServerHandlers handlers = Handlers();
+    handlers.on_refused = [this](const std::string& peer, Refusal reason, size_t count) {
+      refused_.push_back({peer, reason, count});
+    };
+    server_ = TcpLineServer::Create(loop_, std::move(handlers), std::move(limits));
+    ASSERT_EQ(server_->Start(0), 0);
+  }
+  // Sends `text` as a line and reads the answer's line, running the loop between.
+  std::string Ask(test::Peer& peer, const std::string& text) {
+    const size_t before = lines_seen_;
+    peer.Send(text + "\n");
+    if (!RunUntil([&] { return lines_seen_ > before; })) return "";
+    return peer.ReadUntil('\n');
+  }
+  size_t RefusedCount(Refusal reason) const {
+    size_t count = 0;
+    for (const Refused& report : refused_) count += report.reason == reason ? report.count : 0;
+    return count;
+  }
+
+  struct Refused {
+    std::string peer;
+    Refusal reason;
+    size_t count;
+  };
+  std::vector<Refused> refused_;
+};
+
+TEST_F(BoundedTcpLineServerTest, ClientsOverTheCapOrNotAdmittedAreClosedAtOnceAndReportedTogether) {
+  TcpLineServerLimits limits;
+  limits.max_connections = 2;
+  bool admit = true;
+  limits.admit = [&admit](const std::string&) { return admit; };
+  StartWith(std::move(limits));
+  Echo();
+  ConnectionId first_id = 0;
+  ConnectionId second_id = 0;
+  auto first = Connect(&first_id);
+  auto second = Connect(&second_id);
+  std::vector<std::unique_ptr<test::Peer>> over;
+  for (int i = 0; i < 20; ++i) over.push_back(test::Peer::Connect(server_->Port()));
+  for (auto& peer : over) {
+    ASSERT_NE(nullptr, peer);
+    EXPECT_TRUE(peer->SeesEnd(kLimit));
+  }
+  ASSERT_TRUE(RunUntil([&] { return RefusedCount(Refusal::kTooMany) == 20; }));
+  EXPECT_LT(refused_.size(), 20u) << "reports are coalesced";
+  EXPECT_EQ("127.0.0.1", refused_.front().peer);
+  // Those within the cap are served throughout; once one leaves, a newcomer is.
+  EXPECT_EQ("echo still\r\n", Ask(*first, "still"));
+  second.reset();
+  ASSERT_TRUE(RunUntil([&] { return gone_.size() == 1; }));
+  ConnectionId third_id = 0;
+  auto third = Connect(&third_id);
+  EXPECT_EQ("echo new\r\n", Ask(*third, "new"));
+
+  admit = false;
+  third.reset();
+  ASSERT_TRUE(RunUntil([&] { return gone_.size() == 2; }));
+  auto outsider = test::Peer::Connect(server_->Port());
+  ASSERT_NE(nullptr, outsider);
+  EXPECT_TRUE(outsider->SeesEnd(kLimit));
+  ASSERT_TRUE(RunUntil([&] { return RefusedCount(Refusal::kNotAdmitted) == 1; }));
+}
+
+TEST_F(BoundedTcpLineServerTest, AHeldClientsNextLineWaitsForResumeAndPendingShowsWhatItHasNotRead) {
+  TcpLineServerLimits limits;
+  limits.send_buffer_bytes = 32 * 1024 * 1024;
+  StartWith(std::move(limits));
+  on_line_ = [this](ConnectionId id, const std::string& line) {
+    if (line == "hold") {
+      EXPECT_TRUE(server_->HoldItems(id));
+      // More than the sockets' buffers take.
+      server_->Send(id, std::string(16 * 1024 * 1024, 'x'));
+    }
+  };
+  ConnectionId id = 0;
+  auto peer = Connect(&id);
+  EXPECT_FALSE(server_->HoldItems(id)) << "only inside the client's handler";
+  peer->Send("hold\nnext\n");
+  ASSERT_TRUE(RunUntil([&] { return items_.size() == 1; }));
+  RunUntil([] { return false; }, 200ms);
+  EXPECT_THAT(items_, ElementsAre("hold"));
+  // The client has not read: most of the answer still waits in the server.
+  EXPECT_GT(server_->Pending(id), 0u);
+  server_->ResumeItems(id);
+  ASSERT_TRUE(RunUntil([&] { return items_.size() == 2; }));
+  EXPECT_THAT(items_, ElementsAre("hold", "next"));
+}
+
+TEST_F(BoundedTcpLineServerTest, TheClientWhoseAnswerWouldPassTheBoundOverAllIsDropped) {
+  TcpLineServerLimits limits;
+  limits.send_buffer_bytes = 8 * 1024 * 1024;
+  limits.total_send_bytes = 10 * 1024 * 1024;
+  StartWith(std::move(limits));
+  Echo();
+  ConnectionId a_id = 0;
+  ConnectionId b_id = 0;
+  ConnectionId reader_id = 0;
+  auto a = Connect(&a_id);
+  auto b = Connect(&b_id);
+  auto reader = Connect(&reader_id);
+  const std::string block(64 * 1024, 'z');
+  // Neither of the two reads; each stays under its own bound, but together they cannot.
+  size_t a_sent = 0;
+  while (a_sent < 6 * 1024 * 1024 && server_->Send(a_id, block)) a_sent += block.size();
+  bool b_dropped = false;
+  for (int i = 0; i < 200 && !b_dropped; ++i) b_dropped = !server_->Send(b_id, block);
+  EXPECT_TRUE(b_dropped);
+  EXPECT_TRUE(server_->Send(a_id, "a is within bounds still"));
+  ASSERT_TRUE(RunUntil([&] { return std::find(gone_.begin(), gone_.end(), b_id) != gone_.end(); }));
+  EXPECT_EQ("echo ping\r\n", Ask(*reader, "ping"));
+}
+
+TEST_F(BoundedTcpLineServerTest, ListensOnTheOneAddressGiven) {
+  server_ = TcpLineServer::Create(loop_, Handlers());
+  EXPECT_EQ(EINVAL, server_->Start(0, "127.0.0.256"));
+  ASSERT_EQ(0, server_->Start(0, "127.0.0.2"));
+  EXPECT_EQ(nullptr, test::Peer::Connect(server_->Port())) << "nothing listens on 127.0.0.1";
+}
+
 }  // namespace
 }  // namespace keep::platform

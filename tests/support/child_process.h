@@ -20,6 +20,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  int Pid() const { return pid_; }
   // The exit status (or 128 + signal) once it ended within `limit`; empty when it still runs.
   std::optional<int> WaitForExit(std::chrono::milliseconds limit);
   bool Running();

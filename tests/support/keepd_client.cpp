@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 
 #include "common/scrambling.h"
 
@@ -30,16 +31,16 @@ std::string CodeOf(std::string_view frame) {
 
 }  // namespace
 
-std::unique_ptr<KeepdClient> KeepdClient::Connect(int port, const std::string& source) {
+std::unique_ptr<KeepdClient> KeepdClient::Connect(int port, const std::string& source, const std::string& destination) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   sockaddr_in remote{};
   remote.sin_family = AF_INET;
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   remote.sin_port = htons(static_cast<uint16_t>(port));
   if (::inet_pton(AF_INET, source.c_str(), &local.sin_addr) != 1 ||
+      ::inet_pton(AF_INET, destination.c_str(), &remote.sin_addr) != 1 ||
       ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
       ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
     ::close(fd);
@@ -149,6 +150,35 @@ bool KeepdClient::SeesEnd(milliseconds limit) {
     if (!Fill(Left(deadline)) && !ended_) return false;
   }
   return true;
+}
+
+Download ReadDownload(KeepdClient& client, int code) {
+  Download download;
+  const std::string prefix = "<|" + std::to_string(code) + "|";
+  download.head = client.Next().value_or("");
+  if (download.head.rfind(prefix, 0) != 0) {
+    download.fault = "head " + download.head;
+    return download;
+  }
+  size_t count = 0;
+  const char* digits = download.head.data() + prefix.size();
+  const char* end = download.head.data() + download.head.size();
+  const auto [rest, error] = std::from_chars(digits, end, count);
+  if (error != std::errc() || std::string_view(rest, static_cast<size_t>(end - rest)) != "|>") {
+    download.fault = "head " + download.head;
+    return download;
+  }
+  while (download.lines.size() < count) {
+    const std::string answer = client.Next().value_or("");
+    const std::string index = prefix + std::to_string(download.lines.size() + 1) + "|";
+    if (answer.rfind(index, 0) != 0 || answer.size() < index.size() + 2 || answer.substr(answer.size() - 2) != "|>") {
+      download.fault = "line " + std::to_string(download.lines.size() + 1) + ": " + answer;
+      return download;
+    }
+    download.lines.push_back(answer.substr(index.size(), answer.size() - index.size() - 2));
+  }
+  if (count > 0) download.tail = client.Next().value_or("");
+  return download;
 }
 
 }  // namespace keep::test

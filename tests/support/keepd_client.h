@@ -17,9 +17,10 @@ class KeepdClient {
  public:
   static constexpr std::chrono::milliseconds kAnswerLimit{5000};
 
-  // A connection to 127.0.0.1:`port` from the local address `source` (any 127.x.y.z); null when it
-  // was refused or the address cannot be bound.
-  static std::unique_ptr<KeepdClient> Connect(int port, const std::string& source = "127.0.0.1");
+  // A connection to `destination`:`port` from the local address `source` (any 127.x.y.z); null when
+  // it was refused or the address cannot be bound.
+  static std::unique_ptr<KeepdClient> Connect(int port, const std::string& source = "127.0.0.1",
+                                              const std::string& destination = "127.0.0.1");
   // False when this machine will not let a socket bind `source` (some sandboxes give loopback
   // 127.0.0.1 alone), so a test that needs a second address can say why it cannot run.
   static bool CanBindSource(const std::string& source);
@@ -58,5 +59,17 @@ class KeepdClient {
   bool ended_ = false;
   std::vector<std::string> skipped_;
 };
+
+// What one download delivered.
+struct Download {
+  std::string head;                // the first answer, with the line count
+  std::vector<std::string> lines;  // the file lines in the order received
+  std::string tail;                // the closing answer, empty when there is none
+  std::string fault;               // the first answer out of order; empty when all fit
+};
+
+// Reads the answers of a download of request `code`: the count, then "i|line" for i = 1..count,
+// then "@".
+Download ReadDownload(KeepdClient& client, int code);
 
 }  // namespace keep::test

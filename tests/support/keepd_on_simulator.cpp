@@ -48,6 +48,13 @@ bool KeepdOnSimulator::StartKeepd(const std::string& model, const std::string& v
 }
 
 bool KeepdOnSimulator::RunKeepd() {
+  if (descriptor_limit_) {
+    // The shell sets both limits, as a service manager would, then becomes keepd.
+    const std::string script = "ulimit -n " + std::to_string(*descriptor_limit_) + " && exec \"$0\"";
+    server_ = std::make_unique<ChildProcess>("/bin/sh", std::vector<std::string>{"-c", script, BuiltProgram("keepd")},
+                                             tree_.Environment(), tree_.Folder());
+    return server_->Started();
+  }
   server_ = std::make_unique<ChildProcess>(BuiltProgram("keepd"), std::vector<std::string>{}, tree_.Environment(),
                                            tree_.Folder());
   return server_->Started();

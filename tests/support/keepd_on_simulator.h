@@ -66,6 +66,9 @@ class KeepdOnSimulator : public ::testing::Test {
   // The switch-off queries ("S...") the UPS received, in order.
   std::vector<std::string> SwitchOffQueries() const;
 
+  // When set, keepd runs with at most this many open descriptors (soft and hard limit).
+  std::optional<int> descriptor_limit_;
+
   InstallTree tree_;
   std::unique_ptr<UpsSimulator> sim_;
   std::unique_ptr<ChildProcess> server_;

@@ -58,5 +58,20 @@ TEST(RequestQueue, TakeNextSplitsTargetCodeAndFields) {
   EXPECT_TRUE(queue.Empty());
 }
 
+TEST(RequestQueue, AnAddressGoneTakesItsReadsButNotItsChangesOutOfTheQueue) {
+  RequestQueue queue;
+  queue.QueueRequest("10.0.0.5", "<|101|>", false);
+  queue.QueueRequest("10.0.0.50", "<|102|>", false);
+  queue.QueueRequest("10.0.0.5", "<|302|100|90|0|0|60|0|1|>", false);
+  queue.QueueRequest("10.0.0.5", "<|139|2|>", false);
+  queue.QueueRequest("10.0.0.5", "<|400|>", false);
+  queue.QueueInternalRequest(101, {});
+  EXPECT_EQ(4u, queue.CountFor("10.0.0.5"));
+  EXPECT_EQ(1u, queue.CountFor("10.0.0.50")) << "an address is matched whole";
+  queue.DropReadsOf("10.0.0.5");
+  EXPECT_EQ((TStringList{"@|<|101|>", "10.0.0.50|<|102|>", "10.0.0.5|<|302|100|90|0|0|60|0|1|>", "10.0.0.5|<|400|>"}),
+            queue.Items());
+}
+
 }  // namespace
 }  // namespace keep::server

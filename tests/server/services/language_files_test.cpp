@@ -71,6 +71,10 @@ std::vector<ExpectedText> LanguageFileTexts() {
       {"LOGS", "RsBadPort", 2},
       // A restart delay cut to the UPS's field: the delay asked for, the one used.
       {"LOGS", "UpsRestartDelayLimited", 2},
+      // Clients refused at the door: address, count; a setting that stops the server: name, value.
+      {"LOGS", "ClientRefusedTooMany", 2},
+      {"LOGS", "ClientRefusedAddress", 2},
+      {"LOGS", "SetupValueInvalid", 2},
       // Error reporter: 100004 the UPS device, 100006 the client port, 100010 the remote shutdown
       // port; the heading 100001 and the others as they are.
       {"ERRORS", "100001", 0},
