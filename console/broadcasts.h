@@ -9,8 +9,9 @@
 namespace keep::console {
 
 // Two empty lines, "*** Broadcast message from Powerkeep ***", the text as ShowInfo, an empty line,
-// then WaitEnter: the receive thread reads no further message until ENTER was pressed, `stop` was
-// requested (the client disconnects) or the input ended.
+// an empty line and the ENTER prompt, as ConsoleIo::ShowNotice shows a notice: ahead of the menu
+// thread's questions, which go on after it. The receive thread reads no further message until
+// ENTER was pressed, `stop` was requested (the client disconnects) or the input ended.
 void ShowBroadcast(ConsoleIo& io, std::string_view text, std::stop_token stop = {});
 
 }  // namespace keep::console

@@ -42,11 +42,11 @@ std::optional<int> ParseWholeNumber(std::string_view text) {
   return value;
 }
 
-std::string ReadLine(ConsoleIo& io, std::string_view prompt, bool blank_line_first, std::stop_token stop) {
+std::string ReadLine(ConsoleIo& io, std::string_view prompt, bool blank_line_first) {
   std::string text = blank_line_first ? "\n" : "";
   text += prompt;
   io.Write(text);
-  return io.ReadInputLine(stop);
+  return io.ReadInputLine();
 }
 
 char ReadKeyPrompt(ConsoleIo& io, std::string_view prompt, bool blank_line_first) {
@@ -56,6 +56,8 @@ char ReadKeyPrompt(ConsoleIo& io, std::string_view prompt, bool blank_line_first
   io.Write(text);
   if (const int pending = io.PendingKey(); pending != 0) {
     io.SetPendingKey(0);
+    // Answered without a read: what follows is a new screen, as after any answer.
+    io.BeginScreen();
     return static_cast<char>(pending & 0xFF);
   }
   const KeyPress key = io.ReadInputKey();

@@ -1,10 +1,9 @@
-// The questions every screen of the console asks. All run in the menu thread, except ReadLine,
-// which the receive thread also uses (through WaitEnter) for broadcasts. At end of input every
-// question reads as an empty answer, so each of them gives up instead of asking forever.
+// The questions every screen of the console asks. All run in the menu thread (the receive thread
+// shows its notices through ConsoleIo::ShowNotice). At end of input every question reads as an
+// empty answer, so each of them gives up instead of asking forever.
 #pragma once
 
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -13,7 +12,7 @@
 namespace keep::console {
 
 // Optionally an empty line, then the prompt without line end, then one line of input.
-std::string ReadLine(ConsoleIo& io, std::string_view prompt, bool blank_line_first, std::stop_token stop = {});
+std::string ReadLine(ConsoleIo& io, std::string_view prompt, bool blank_line_first);
 
 // Optionally an empty line, then the prompt and one blank, then one key press (no ENTER, no echo).
 // A key that produces a character returns it. A key without one returns 0 and leaves its extended

@@ -22,6 +22,7 @@ int SelectFromMenu(ConsoleIo& io, const TStringList& entries, std::string_view p
       text += std::to_string(i) + " - " + entries[i] + "\n";
     }
     text += "\n";
+    io.BeginScreen();
     io.Write(text);
     std::string answer = ReadLine(io, prompt, false);
     if (io.InputEnded()) return kMenuQuit;

@@ -17,7 +17,8 @@ inline constexpr int kMenuStale = -2;
 // " n - text" numbered from 1 (one more leading blank below 10 when there are 10 or more), an empty
 // line, then asks `prompt`. Returns the index of the entry chosen, or kMenuQuit when the
 // upper-cased answer equals `quit_answer` (or the input ended). Any other answer beeps and shows
-// the menu again.
+// the menu again. The menu is a screen of its own (ConsoleIo::BeginScreen): a notice that comes
+// while it waits shows it again once dismissed.
 int SelectFromMenu(ConsoleIo& io, const TStringList& entries, std::string_view prompt, std::string_view quit_answer);
 // As above, but before showing the menu again after a wrong answer `stale` is asked: when it says
 // the entries no longer fit the client's state (the UPS was lost or came back meanwhile),

@@ -5,6 +5,7 @@
 namespace keep::console {
 
 void ShowTitle(ConsoleIo& io, std::string_view text) {
+  io.BeginScreen();
   std::string block = "\n\n";
   block += text;
   block += '\n';
@@ -26,6 +27,6 @@ void ShowErrorLine(ConsoleIo& io, std::string_view text) {
   io.Write(block);
 }
 
-void WaitEnter(ConsoleIo& io, std::stop_token stop) { ReadLine(io, kEnterPrompt, true, stop); }
+void WaitEnter(ConsoleIo& io) { ReadLine(io, kEnterPrompt, true); }
 
 }  // namespace keep::console

@@ -21,7 +21,8 @@
 namespace keep::console::test {
 
 // Lines and keys given in advance; once they are used up the input has ended (unless `hold` was
-// set, in which case a reader waits until more is given or its stop is requested).
+// set, in which case a reader waits until more is given or its stop is requested). A stopped read
+// takes nothing.
 class ScriptedInput : public InputSource {
  public:
   explicit ScriptedInput(std::vector<std::string> lines = {}) : lines_(lines.begin(), lines.end()) {}
@@ -34,6 +35,7 @@ class ScriptedInput : public InputSource {
   void AddKey(KeyPress key) {
     std::lock_guard lock(mutex_);
     keys_.push_back(key);
+    changed_.notify_all();
   }
   // Readers wait for more input instead of seeing its end.
   void Hold(bool hold) {
@@ -50,34 +52,32 @@ class ScriptedInput : public InputSource {
     return keys_read_;
   }
 
-  std::optional<std::string> ReadLine(std::stop_token stop) override {
-    // Registered before the lock is taken: with a stop already requested it runs at once.
+  std::optional<std::string> ReadLine(std::stop_token stop) override { return Take(lines_, lines_read_, stop); }
+  std::optional<KeyPress> ReadKey(std::stop_token stop) override { return Take(keys_, keys_read_, stop); }
+
+ private:
+  // The first entry of `queue`, counted in `taken`; while held, waits (at most 10 s) for one to be
+  // given unless `stop` is requested.
+  template <typename Queue>
+  std::optional<typename Queue::value_type> Take(Queue& queue, int& taken, std::stop_token stop) {
+    // Registered before the lock is taken (and so ended after it is released): with a stop already
+    // requested it runs at once.
     std::stop_callback wake(stop, [this] {
       std::lock_guard inner(mutex_);
       changed_.notify_all();
     });
     std::unique_lock lock(mutex_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (lines_.empty() && hold_ && !stop.stop_requested()) {
+    while (queue.empty() && hold_ && !stop.stop_requested()) {
       if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    if (lines_.empty() || stop.stop_requested()) return std::nullopt;
-    std::string line = lines_.front();
-    lines_.pop_front();
-    ++lines_read_;
-    return line;
+    if (queue.empty() || stop.stop_requested()) return std::nullopt;
+    typename Queue::value_type value = queue.front();
+    queue.pop_front();
+    ++taken;
+    return value;
   }
 
-  std::optional<KeyPress> ReadKey(std::stop_token) override {
-    std::lock_guard lock(mutex_);
-    if (keys_.empty()) return std::nullopt;
-    const KeyPress key = keys_.front();
-    keys_.pop_front();
-    ++keys_read_;
-    return key;
-  }
-
- private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> lines_;

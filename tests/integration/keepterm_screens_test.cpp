@@ -85,8 +85,8 @@ TEST_F(KeeptermScreens, LostUpsSendsTheMenusBackAndRestoredUpsBringsThemBack) {
 
   ASSERT_EQ("OK\n", sim_->Command("fault silent on"));
   ASSERT_TRUE(term_->Shows(" Communication lost with ups\n", 1, kUpsLossLimit)) << term_->Plain();
-  // The screen's key prompt and the broadcast both wait for the user; ENTER goes to either, so it is
-  // pressed until the main menu shows only its connection entry.
+  // ENTER dismisses the broadcast, then leaves the screen shown again; it is pressed until the main
+  // menu shows only its connection entry (the broadcast comes after keepd's own retries).
   const std::string disconnect_only =
       "******** MAIN MENU ********\n\n 1 - Disconnect from Powerkeep (127.0.0.1:" + std::to_string(port_) + ")\n\n" +
       kMainPrompt;
@@ -102,7 +102,7 @@ TEST_F(KeeptermScreens, LostUpsSendsTheMenusBackAndRestoredUpsBringsThemBack) {
 
   ASSERT_EQ("OK\n", sim_->Command("fault silent off"));
   // The receive thread reads nothing more until the loss's broadcast has had its ENTER; an ENTER
-  // that reaches the menu instead only shows it again.
+  // typed before the next broadcast reaches the menu, which only shows itself again.
   ASSERT_TRUE(WaitUntil(
       [&] {
         if (term_->Shows(" Communication restored with ups\n", 1, milliseconds(1000))) return true;
@@ -123,7 +123,7 @@ TEST_F(KeeptermScreens, LostUpsSendsTheMenusBackAndRestoredUpsBringsThemBack) {
       },
       kLimit))
       << term_->Plain();
-  // The return's broadcast may still wait for its ENTER and take the first answer.
+  // The return's broadcast may still wait for its ENTER and take the first answer typed.
   ASSERT_TRUE(WaitUntil(
       [&] { return term_->TypeAndWait("2\n", "******** UPS DATA READ MENU ********", 2, milliseconds(1000)); }, kLimit))
       << term_->Plain();
