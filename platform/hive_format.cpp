@@ -1,5 +1,6 @@
 #include "platform/hive_format.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -97,7 +98,7 @@ bool HasTypePrefix(std::string_view data) {
 // so a hostile file of many keys cannot make parsing quadratic.
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {
+  explicit Parser(std::string_view text) : text_(text), origin_(text.data()) {
     if (text_.substr(0, kBom.size()) == kBom) text_.remove_prefix(kBom.size());
   }
 
@@ -109,6 +110,7 @@ class Parser {
       if (newline == std::string_view::npos) newline = text_.size();
       const std::string_view raw_line = text_.substr(pos, newline - pos);
       pos = newline + 1;
+      next_line_ = Offset(text_.data() + std::min(pos, text_.size()));
       ++line_number;
       HandleLine(line_number, raw_line);
     }
@@ -123,6 +125,9 @@ class Parser {
         HiveWarning{line, std::string(reason), std::string(text.substr(0, kHiveWarningTextBytes))});
   }
 
+  // Offset of a byte of the text in the text as given, byte order mark included.
+  std::size_t Offset(const char* at) const { return static_cast<std::size_t>(at - origin_); }
+
   void HandleLine(std::size_t number, std::string_view raw_line) {
     const std::string_view line = Trim(raw_line);
     if (continuation_ != nullptr) {
@@ -132,6 +137,11 @@ class Parser {
       if (!starts_other) {
         continuation_->push_back('\n');
         continuation_->append(line);
+        if (continued_key_ != kNoKey) {
+          HiveKeyLayout& place = result_.layout[continued_key_];
+          place.values[continued_value_].end = Offset(line.data() + line.size());
+          place.append_at = next_line_;
+        }
         if (line.back() != '\\') continuation_ = nullptr;
         return;
       }
@@ -164,9 +174,11 @@ class Parser {
     const auto [it, inserted] = key_index_.try_emplace(std::move(index_key), result_.document.keys.size());
     if (inserted) {
       result_.document.keys.push_back(HiveKey{std::string(root), std::string(path), {}});
+      result_.layout.emplace_back();
       value_index_.emplace_back();
     }
     current_ = it->second;
+    result_.layout[current_].append_at = next_line_;
   }
 
   void HandleValueLine(std::size_t number, std::string_view line) {
@@ -210,34 +222,48 @@ class Parser {
       if (continues) {
         discarded_.clear();
         continuation_ = &discarded_;
+        continued_key_ = kNoKey;
       }
       return;
     }
     HiveKey& key = result_.document.keys[current_];
+    HiveKeyLayout& place = result_.layout[current_];
     auto& names = value_index_[current_];
     const auto [it, inserted] = names.try_emplace(LowerAscii(value.name), key.values.size());
-    HiveValue* stored = nullptr;
+    const std::size_t index = it->second;
+    const HiveValueSpan span{Offset(line.data()), Offset(line.data() + line.size())};
     if (inserted) {
       key.values.push_back(std::move(value));
-      stored = &key.values.back();
+      place.values.push_back(span);
     } else {
-      stored = &key.values[it->second];
-      stored->type = value.type;
-      stored->text = std::move(value.text);
-      stored->dword = value.dword;
+      HiveValue& stored = key.values[index];
+      stored.type = value.type;
+      stored.text = std::move(value.text);
+      stored.dword = value.dword;
+      // The later line is the one whose data is read, so it is the one to rewrite.
+      place.values[index] = span;
     }
+    place.append_at = next_line_;
     // Safe to keep: no value is added until the continuation ends.
-    if (continues) continuation_ = &stored->text;
+    if (continues) {
+      continuation_ = &key.values[index].text;
+      continued_key_ = current_;
+      continued_value_ = index;
+    }
   }
 
   static constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
 
   std::string_view text_;
+  const char* origin_;         // the first byte of the text as given, for offsets
+  std::size_t next_line_ = 0;  // offset of the line after the one being read
   HiveParseResult result_;
   std::size_t current_ = kNoKey;
   std::unordered_map<std::string, std::size_t> key_index_;                 // "root\path", lower case
   std::vector<std::unordered_map<std::string, std::size_t>> value_index_;  // per key: lower-case name
   std::string* continuation_ = nullptr;                                    // the raw text still being continued
+  std::size_t continued_key_ = kNoKey;  // the key and value of that text; kNoKey for a discarded one
+  std::size_t continued_value_ = 0;
   std::string discarded_;
 };
 
@@ -302,44 +328,57 @@ HiveKey& HiveDocument::AddKey(std::string_view root, std::string_view path) {
 HiveParseResult ParseHive(std::string_view text) { return Parser(text).Run(); }
 
 std::string SerializeHive(const HiveDocument& document) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
   std::string out(kHiveHeader);
   out.push_back('\n');
   for (const HiveKey& key : document.keys) {
-    out.append("\n[");
-    out.append(key.root);
-    if (!key.path.empty()) {
-      out.push_back('\\');
-      out.append(key.path);
-    }
-    out.append("]\n");
+    out.push_back('\n');
+    out.append(HiveKeyLine(key.root, key.path));
+    out.push_back('\n');
     for (const HiveValue& value : key.values) {
-      if (value.name.empty()) {
-        out.push_back('@');
-      } else {
-        AppendQuoted(&out, value.name);
-      }
-      out.push_back('=');
-      switch (value.type) {
-        case HiveValueType::kString:
-          AppendQuoted(&out, value.text);
-          break;
-        case HiveValueType::kDword:
-          out.append(kHiveDwordPrefix);
-          for (int shift = 28; shift >= 0; shift -= 4) out.push_back(kHexDigits[(value.dword >> shift) & 0xF]);
-          break;
-        case HiveValueType::kRaw:
-          // Continuation lines indented as other tools write them; the reader drops the indent.
-          for (char c : value.text) {
-            out.push_back(c);
-            if (c == '\n') out.append("  ");
-          }
-          break;
-      }
+      out.append(HiveValueLine(value));
       out.push_back('\n');
     }
   }
   return out;
+}
+
+std::string HiveKeyLine(std::string_view root, std::string_view path) {
+  std::string line = "[";
+  line.append(root);
+  if (!path.empty()) {
+    line.push_back('\\');
+    line.append(path);
+  }
+  line.push_back(']');
+  return line;
+}
+
+std::string HiveValueLine(const HiveValue& value) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string line;
+  if (value.name.empty()) {
+    line.push_back('@');
+  } else {
+    AppendQuoted(&line, value.name);
+  }
+  line.push_back('=');
+  switch (value.type) {
+    case HiveValueType::kString:
+      AppendQuoted(&line, value.text);
+      break;
+    case HiveValueType::kDword:
+      line.append(kHiveDwordPrefix);
+      for (int shift = 28; shift >= 0; shift -= 4) line.push_back(kHexDigits[(value.dword >> shift) & 0xF]);
+      break;
+    case HiveValueType::kRaw:
+      // Continuation lines indented as other tools write them; the reader drops the indent.
+      for (char c : value.text) {
+        line.push_back(c);
+        if (c == '\n') line.append("  ");
+      }
+      break;
+  }
+  return line;
 }
 
 bool HiveNamesEqual(std::string_view a, std::string_view b) {

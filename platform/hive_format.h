@@ -76,6 +76,24 @@ struct HiveDocument {
   HiveKey& AddKey(std::string_view root, std::string_view path);
 };
 
+// Where a value lies in the text given to ParseHive, as byte offsets into that text (a byte order
+// mark included), so that an editor can rewrite it in place and copy every other byte as it was.
+struct HiveValueSpan {
+  std::size_t begin = 0;  // the first non-blank byte of the value's line
+  std::size_t end = 0;    // past the last non-blank byte of its last continuation line, before the line break
+};
+
+// Where a key's entries lie in the text given to ParseHive.
+struct HiveKeyLayout {
+  // The start of the line after the last value line (continuations included) of the key's last
+  // section, or after its key line when that section holds no value; the text's size when that
+  // line is the last one.
+  std::size_t append_at = 0;
+  // Parallel to HiveKey::values: the line each value was read from (of a repeated name, the later
+  // one, whose data the reader takes).
+  std::vector<HiveValueSpan> values;
+};
+
 // A line that was skipped, for diagnostics.
 struct HiveWarning {
   std::size_t line = 0;  // 1-based
@@ -85,6 +103,7 @@ struct HiveWarning {
 
 struct HiveParseResult {
   HiveDocument document;
+  std::vector<HiveKeyLayout> layout;  // parallel to document.keys
   std::vector<HiveWarning> warnings;  // the first kHiveMaxWarnings problems, in line order
   std::size_t damaged_lines = 0;      // all of them
 };
@@ -97,6 +116,11 @@ HiveParseResult ParseHive(std::string_view text);
 // LF line ends; dwords as 8 lower-case hex digits; the default value as "@". Parsing the result
 // gives the same document back.
 std::string SerializeHive(const HiveDocument& document);
+
+// The canonical line of one key ("[root\path]") and of one value ("name"=data), without a line
+// break. A raw value's continuation lines are joined by LF and indented.
+std::string HiveKeyLine(std::string_view root, std::string_view path);
+std::string HiveValueLine(const HiveValue& value);
 
 // ASCII case-insensitive equality, as key paths and value names compare.
 bool HiveNamesEqual(std::string_view a, std::string_view b);

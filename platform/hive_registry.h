@@ -1,8 +1,9 @@
 // The Registry kept in a hive file (see hive_format.h for the text).
 //
-// Only HKEY_LOCAL_MACHINE is visible through the Registry calls; keys of other roots, raw values
-// and name spellings survive every rewrite. Lines the reader could not understand (and comments)
-// are not kept when the file is rewritten.
+// Only HKEY_LOCAL_MACHINE is visible through the Registry calls. A write changes the file in place
+// (see hive_text.h for where a value goes): comments, blank lines, lines the reader could not
+// understand, keys of other roots, raw values, name spellings and the file's line breaks survive
+// every rewrite byte for byte.
 //
 // Reads open and parse the file afresh on every call, without a lock: writers replace the file by
 // rename, so a reader sees either the old or the new text. A missing file reads as empty; a file

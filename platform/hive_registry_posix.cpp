@@ -17,6 +17,7 @@
 
 #include "platform/hive_format.h"
 #include "platform/hive_registry.h"
+#include "platform/hive_text.h"
 
 namespace keep::platform {
 
@@ -177,15 +178,15 @@ class HiveRegistry final : public Registry {
 
   bool WriteString(std::string_view key, std::string_view name, std::string_view value) override {
     if (!IsStorableHiveText(value)) return false;
-    return Modify(key, name, [&](HiveKey& stored) { return stored.SetValue(HiveValue::String(name, value)); });
+    return Modify(key, name, [&](HiveText& text) { return text.SetString(kHiveLocalMachine, key, name, value); });
   }
 
   bool WriteDword(std::string_view key, std::string_view name, uint32_t value) override {
-    return Modify(key, name, [&](HiveKey& stored) { return stored.SetValue(HiveValue::Dword(name, value)); });
+    return Modify(key, name, [&](HiveText& text) { return text.SetDword(kHiveLocalMachine, key, name, value); });
   }
 
   bool CreateKey(std::string_view key) override {
-    return Modify(key, {}, [](HiveKey&) { return false; });
+    return Modify(key, {}, [&](HiveText& text) { return text.AddKey(kHiveLocalMachine, key); });
   }
 
  private:
@@ -202,8 +203,8 @@ class HiveRegistry final : public Registry {
     return stored == nullptr ? nullptr : stored->FindValue(name);
   }
 
-  // The read-modify-write under the writers' lock. `change` returns whether it changed the key.
-  bool Modify(std::string_view key, std::string_view name, const std::function<bool(HiveKey&)>& change) {
+  // The read-modify-write under the writers' lock. `change` returns whether it changed the text.
+  bool Modify(std::string_view key, std::string_view name, const std::function<bool(HiveText&)>& change) {
     if (!IsStorableHiveText(key) || !IsStorableHiveText(name)) return false;
     const std::string target = ResolveTarget(path_);
     const std::string folder = HiveFolderOf(target);
@@ -218,13 +219,13 @@ class HiveRegistry final : public Registry {
     // Read under the lock: a value another process wrote a moment ago must not be lost.
     LoadedHive loaded = LoadHive(target);
     if (!loaded.ok) return false;
-    HiveDocument document = ParseHive(loaded.text).document;
-    const std::size_t key_count = document.keys.size();
-    HiveKey& stored = document.AddKey(kHiveLocalMachine, key);
-    const bool changed = change(stored) || document.keys.size() != key_count;
-    if (!changed && loaded.existed) return true;
+    // Edited in place, so that what a person wrote by hand (comments, blank lines, even lines this
+    // reader cannot make sense of) survives the server's writes.
+    HiveText hive(std::move(loaded.text));
+    // The checks above leave nothing for `change` to refuse: false means stored as given already.
+    if (!change(hive) && loaded.existed) return true;
 
-    const std::string text = SerializeHive(document);
+    const std::string text = hive.Text();
     if (text.size() > kHiveMaxBytes) return false;
     RemoveStaleTemporaries(folder, target);
     return ReplaceFile(target, folder, text, loaded.mode);

@@ -86,7 +86,7 @@ TEST_F(HiveRegistryTest, EveryReadSeesTheFileAsItIsNow) {
   EXPECT_EQ(registry_->ReadDword("K", "V"), std::nullopt);
 }
 
-TEST_F(HiveRegistryTest, ARewriteKeepsOtherRootsRawValuesSpellingAndOrder) {
+TEST_F(HiveRegistryTest, ARewriteKeepsOtherRootsRawValuesSpellingOrderAndLineBreaks) {
   WritePath(hive_,
             "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"U\"=\"user\"\r\n\r\n"
@@ -94,10 +94,10 @@ TEST_F(HiveRegistryTest, ARewriteKeepsOtherRootsRawValuesSpellingAndOrder) {
             "\"SRVLISTENPORT\"=dword:1\r\n\"Bin\"=hex:01,\\\r\n  02\r\n\"Z\"=\"z\"\r\n");
   ASSERT_TRUE(registry_->WriteDword(kKey, "SrvListenPort", 2));
   EXPECT_EQ(ReadPath(hive_),
-            "REGEDIT4\n\n"
-            "[HKEY_CURRENT_USER\\Software\\Other]\n\"U\"=\"user\"\n\n"
-            "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\n"
-            "\"SRVLISTENPORT\"=dword:00000002\n\"Bin\"=hex:01,\\\n  02\n\"Z\"=\"z\"\n");
+            "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"U\"=\"user\"\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]\r\n"
+            "\"SRVLISTENPORT\"=dword:00000002\r\n\"Bin\"=hex:01,\\\r\n  02\r\n\"Z\"=\"z\"\r\n");
 }
 
 TEST_F(HiveRegistryTest, ADamagedHiveStillGivesAndKeepsItsIntactValues) {
@@ -107,7 +107,58 @@ TEST_F(HiveRegistryTest, ADamagedHiveStillGivesAndKeepsItsIntactValues) {
   EXPECT_EQ(registry_->ReadString("K", "B"), "b");
   ASSERT_TRUE(registry_->WriteDword("K", "C", 3));
   EXPECT_EQ(ReadPath(hive_),
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n\"B\"=\"b\"\n\"C\"=dword:00000003\n");
+            "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:1\n\"Cut\"=\"no end\n\x01\x02garbage\n\"B\"=\"b\"\n"
+            "\"C\"=dword:00000003\n");
+}
+
+std::string JoinLines(const std::vector<std::string>& lines, const std::string& line_break) {
+  std::string text;
+  for (const std::string& line : lines) text += line + line_break;
+  return text;
+}
+
+TEST_F(HiveRegistryTest, WritesKeepHandEditedLinesInPlace) {
+  // What the reader skips: comments, blank lines, deletions, a damaged line; every one must survive.
+  const std::vector<std::string> by_hand = {
+      "REGEDIT4",
+      "; Settings of the UPS server, edited by hand",
+      "",
+      "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Globals]",
+      "\"InstallPath\"=\"/opt/voltrena/\"",
+      "   ; the language file lies in languages/",
+      "\"LanguageFile\"=\"english.lng\"",
+      "[-HKEY_LOCAL_MACHINE\\Software\\Corvane\\Old]",
+      "",
+      "; the server",
+      "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]",
+      "\t\"UpsBatteryCapacity\"=\"100\"  ",
+      "this line is damaged",
+      "\"SrvPollingUps\"=dword:00000001",
+      "\"Obsolete\"=-",
+      "",
+      "; end of the server key",
+  };
+  std::vector<std::string> expected = by_hand;
+  expected[11] = "\t\"UpsBatteryCapacity\"=\"57.5\"  ";
+  expected.insert(expected.begin() + 14, "\"UpsAutonomyTime\"=dword:0000012c");
+  expected.insert(expected.end(), {"", "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Notes]", "\"Text\"=\"x\""});
+
+  for (const std::string line_break : {"\n", "\r\n"}) {
+    SCOPED_TRACE(line_break.size() == 1 ? "LF" : "CR LF");
+    WritePath(hive_, JoinLines(by_hand, line_break));
+    ASSERT_TRUE(registry_->WriteString(kKey, "upsbatterycapacity", "57.5"));
+    ASSERT_TRUE(registry_->WriteDword(kKey, "UpsAutonomyTime", 300));
+    ASSERT_TRUE(registry_->WriteString("Software\\Corvane\\Notes", "Text", "x"));
+
+    const std::string written = ReadPath(hive_);
+    EXPECT_EQ(written, JoinLines(expected, line_break));
+    EXPECT_EQ(ParseHive(written).damaged_lines, 1u);
+    EXPECT_EQ(registry_->ReadString(kKey, "UpsBatteryCapacity"), "57.5");
+    EXPECT_EQ(registry_->ReadDword(kKey, "UpsAutonomyTime"), 300u);
+    EXPECT_EQ(registry_->ReadDword(kKey, "SrvPollingUps"), 1u);
+    EXPECT_EQ(registry_->ReadString("Software\\Corvane\\Voltrena\\Globals", "LanguageFile"), "english.lng");
+    EXPECT_EQ(registry_->ReadString("Software\\Corvane\\Notes", "Text"), "x");
+  }
 }
 
 TEST_F(HiveRegistryTest, AnOversizeHiveIsNeitherReadNorWritten) {
