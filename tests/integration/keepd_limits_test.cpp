@@ -165,13 +165,22 @@ TEST_F(KeepdLimits, MoreConnectionsThanDescriptorsAreRefusedAndTheServerKeepsWor
       << "one line for the burst";
 }
 
+// A sanitizer's keepd is several times slower and holds freed memory back on purpose, so there the
+// flood is smaller and its memory is not judged; the plain build shows the bound.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 TEST_F(KeepdLimits, ClientsThatNeverReadAreDroppedAndTheMemoryStaysBounded) {
+  const int clients = kSanitized ? 3 : 10;
   ASSERT_NO_FATAL_FAILURE(Start());
   const int64_t resident_before = ResidentKiB();
   std::unique_ptr<KeepdClient> reader = Connect();
   ASSERT_NE(nullptr, reader);
   std::vector<std::unique_ptr<KeepdClient>> stuck;
-  for (int i = 0; i < 10; ++i) {
+  for (int i = 0; i < clients; ++i) {
     stuck.push_back(Connect());
     ASSERT_NE(nullptr, stuck.back());
   }
@@ -179,11 +188,11 @@ TEST_F(KeepdLimits, ClientsThatNeverReadAreDroppedAndTheMemoryStaysBounded) {
   std::string burst;
   for (int i = 0; i < 1000; ++i) burst += ScrambleText("<|101|>") + "\r\n";
   std::atomic<int> dropped{0};
+  std::atomic<bool> give_up{false};
   std::vector<std::thread> floods;
   for (std::unique_ptr<KeepdClient>& client : stuck) {
-    floods.emplace_back([&burst, &dropped, raw = client.get()] {
-      const auto deadline = SteadyClock::now() + std::chrono::seconds(60);
-      while (SteadyClock::now() < deadline) {
+    floods.emplace_back([&burst, &dropped, &give_up, raw = client.get()] {
+      while (!give_up.load()) {
         if (!raw->SendRaw(burst)) {
           ++dropped;
           return;
@@ -194,20 +203,24 @@ TEST_F(KeepdLimits, ClientsThatNeverReadAreDroppedAndTheMemoryStaysBounded) {
   int64_t most_resident = resident_before;
   int reader_served = 0;
   int reader_asked = 0;
-  while (dropped.load() < 10 && reader_asked < 600) {
+  const auto deadline = SteadyClock::now() + std::chrono::seconds(kSanitized ? 180 : 60);
+  while (dropped.load() < clients && SteadyClock::now() < deadline) {
     most_resident = std::max(most_resident, ResidentKiB());
     ++reader_asked;
-    if (reader->Ask("<|101|>", milliseconds(2000)).rfind("<|101|", 0) == 0) ++reader_served;
+    if (reader->Ask("<|101|>", milliseconds(kSanitized ? 10000 : 2000)).rfind("<|101|", 0) == 0) ++reader_served;
     std::this_thread::sleep_for(milliseconds(100));
   }
+  // A flood still sending when time is up stops after its burst (keepd goes on reading it).
+  give_up = true;
   for (std::thread& flood : floods) flood.join();
-  EXPECT_EQ(10, dropped.load());
+  EXPECT_EQ(clients, dropped.load());
   EXPECT_EQ(reader_asked, reader_served) << "the reading client is served throughout";
+  std::printf("keepd resident memory: %lld KiB before, at most %lld KiB with %d clients not reading\n",
+              static_cast<long long>(resident_before), static_cast<long long>(most_resident), clients);
+  if (kSanitized) return;
   // Each client may hold 4 MiB of answers and all together 32 MiB; with the strings' spare room the
   // server stays well under 96 MiB (about 40 MiB seen).
   EXPECT_LT(most_resident, 96 * 1024) << "most resident KiB " << most_resident << ", before " << resident_before;
-  std::printf("keepd resident memory: %lld KiB before, at most %lld KiB with ten clients not reading\n",
-              static_cast<long long>(resident_before), static_cast<long long>(most_resident));
 }
 
 // --- The queue ---
