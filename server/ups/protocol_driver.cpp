@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "server/ups/halvora_driver.h"
 #include "server/ups/megatec_driver.h"
 #include "server/ups/quadrel_driver.h"
 
@@ -9,6 +10,11 @@ namespace keep::server {
 
 std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number, const DriverServices& services) {
   switch (protocol_number) {
+    case 0:
+    case 2:
+    case 5:
+    case 6:
+      return std::make_unique<HalvoraDriver>(protocol_number);
     case 1:
     case 3:
     case 7:

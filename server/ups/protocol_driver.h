@@ -64,8 +64,8 @@ struct DriverServices {
   TFormatSettings format;
 };
 
-// The driver of a protocol number: Megatec for 1, 3, 7, 8, Quadrel for 4 (others follow); null for a
-// number without a driver, which makes every command answer at once and no data be accepted.
+// The driver of a protocol number: Halvora for 0, 2, 5, 6, Megatec for 1, 3, 7, 8, Quadrel for 4; null
+// for a number without a driver, which makes every command answer at once and no data be accepted.
 std::unique_ptr<ProtocolDriver> CreateProtocolDriver(int32_t protocol_number, const DriverServices& services = {});
 
 // The longest restart delay, in seconds, that the switch-off command of a protocol number carries:

@@ -1,4 +1,5 @@
-// Frames of the binary modular-UPS protocol (protocol number 4), both directions:
+// Frames of the binary UPS protocols, both directions: the modular family (protocol number 4) and
+// the single-phase family (0, 2, 5, 6) share them:
 //
 //   2, LEN, CMD, data..., CHK     LEN = bytes after it (CMD, data, CHK)
 //                                 CHK = (LEN + CMD + sum of data) modulo 256

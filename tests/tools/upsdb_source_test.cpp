@@ -117,8 +117,13 @@ TEST(DistributedModelSourceTest, BuildsAndCoversEveryProtocolNumber) {
     const server::ModelRecordResult converted = server::ConvertModelRecord(line);
     ASSERT_TRUE(converted.record.has_value()) << converted.error;
     protocols.insert(converted.record->ProtocolNumber);
-    if (converted.record->ProtocolNumber == 4) {
+    const int32_t protocol = converted.record->ProtocolNumber;
+    if (protocol == 4) {
       modular_with_modules = std::stoi(converted.record->ModuleCount) > 0;
+    } else if (protocol == 0 || protocol == 2 || protocol == 5 || protocol == 6) {
+      // Their load is reckoned from the nominal active power, which a count of -1 leaves unread.
+      EXPECT_EQ(converted.record->ModuleCount, "1") << line;
+      EXPECT_NE(converted.record->ActiveNominalPower, "") << line;
     } else {
       EXPECT_EQ(converted.record->ModuleCount, "-1") << line;
     }

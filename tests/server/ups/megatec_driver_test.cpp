@@ -432,7 +432,7 @@ TEST(CreateProtocolDriverTest, GivesTheQueryDriverItsProtocolNumbers) {
     ASSERT_NE(megatec, nullptr) << number;
     EXPECT_EQ(megatec->ProtocolNumber(), number);
   }
-  for (int32_t number : {-1, 0, 2, 5, 6, 9}) EXPECT_EQ(CreateProtocolDriver(number), nullptr) << number;
+  for (int32_t number : {-1, 9}) EXPECT_EQ(CreateProtocolDriver(number), nullptr) << number;
 }
 
 }  // namespace

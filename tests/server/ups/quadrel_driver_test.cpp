@@ -10,33 +10,12 @@
 #include "server/ups/quadrel_identification.h"
 #include "server/ups/quadrel_replies.h"
 #include "server/ups/quadrel_tables.h"
+#include "tests/support/reply_bytes.h"
 
 namespace keep::server {
 namespace {
 
-// The data bytes of a reply, set by their number (byte 1 being the command).
-class Data {
- public:
-  Data& Byte(size_t n, uint8_t value) {
-    if (bytes_.size() < n - 1) bytes_.resize(n - 1, 0);
-    bytes_[n - 2] = value;
-    return *this;
-  }
-  Data& Word(size_t n, uint16_t value) { return Byte(n, value & 0xFF).Byte(n + 1, static_cast<uint8_t>(value >> 8)); }
-  Data& Dword(size_t n, uint32_t value) {
-    return Word(n, value & 0xFFFF).Word(n + 2, static_cast<uint16_t>(value >> 16));
-  }
-  Data& Text(size_t n, const std::string& text) {
-    for (size_t i = 0; i < text.size(); ++i) Byte(n + i, static_cast<uint8_t>(text[i]));
-    return *this;
-  }
-  // Pads with zero bytes up to byte `n`.
-  Data& Through(size_t n) { return Byte(n, n < bytes_.size() + 2 ? bytes_[n - 2] : 0); }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
+using Data = test::ReplyBytes;
 
 std::string Reply(uint8_t cmd, const Data& data) { return BuildQuadrelFrame(cmd, data.bytes()); }
 
