@@ -60,6 +60,19 @@ std::string ZeroPadded(int64_t value, size_t width) {
 
 }  // namespace
 
+std::optional<std::string> MegatecFirmwareVersion(std::string_view text) {
+  TStringList fields;
+  SplitText(' ', text, fields, true);
+  // The names are padded with blanks to fixed widths, so runs of blanks separate them.
+  std::erase_if(fields, [](const std::string& field) { return field.empty(); });
+  if (fields.size() == kMegatecInfoFields) return fields[2];
+  // A blank inside the company or model name splits it: only the columns tell the fields apart.
+  if (text.size() <= kMegatecInfoVersionStart) return std::nullopt;
+  const std::string_view version = TrimBlanks(text.substr(kMegatecInfoVersionStart, kMegatecInfoVersionWidth));
+  if (version.empty()) return std::nullopt;
+  return std::string(version);
+}
+
 std::string MegatecShutdownQuery(const TStringList& args) {
   return "S" + ZeroPadded(DelayMinutes(args, 1), 2) + "R" + ZeroPadded(DelayMinutes(args, 2), 4);
 }
@@ -263,23 +276,24 @@ bool MegatecDriver::Parse(DriverContext& context, std::string& buffer) {
   const size_t end = buffer.find(kMegatecEnd);
   if (end == std::string::npos) return false;
 
-  const std::string line(TrimBlanks(std::string_view(buffer).substr(1, end - 1)));
+  // The columns of an information answer count from the marker, so that text stays untrimmed.
+  const std::string text = buffer.substr(1, end - 1);
   buffer.erase(0, end + 1);
+  const std::string_view line = TrimBlanks(text);
+
+  const std::string& head = queue.front();
+  if (head == kMegatecQueryInfo) {
+    std::optional<std::string> version = MegatecFirmwareVersion(text);
+    if (!version) return false;
+    context.Ups.Info.FirmwareVersion = std::move(*version);
+    return true;
+  }
 
   TStringList fields;
   SplitText(' ', line, fields, true);
-  const std::string& head = queue.front();
-
   if (head == poll_cmd_) {
     if (fields.size() != kMegatecStatusFields) return false;
     return StoreStatus(context, fields);
-  }
-  if (head == kMegatecQueryInfo) {
-    // The names are padded with blanks to fixed widths, so runs of blanks separate them.
-    std::erase_if(fields, [](const std::string& field) { return field.empty(); });
-    if (fields.size() != kMegatecInfoFields) return false;
-    context.Ups.Info.FirmwareVersion = fields[2];
-    return true;
   }
   if (head == kMegatecQueryRating) {
     if (fields.size() != kMegatecRatingFields) return false;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,10 @@ inline constexpr char kMegatecUsbNoReply = 2;
 // Fields of the answers the parser accepts, blank-separated.
 inline constexpr size_t kMegatecStatusFields = 8;  // the last: status bits b7..b0, left to right
 inline constexpr size_t kMegatecInfoFields = 3;    // empty fields removed first
+// The information answer's fixed columns after "#": company 15, model 10 and firmware version 10
+// characters, one blank between them. Read when a name holds a blank and the split gives more fields.
+inline constexpr size_t kMegatecInfoVersionStart = 15 + 1 + 10 + 1;
+inline constexpr size_t kMegatecInfoVersionWidth = 10;
 inline constexpr size_t kMegatecRatingFields = 4;
 
 // The lowest battery voltage (tenths of a volt) at which protocol number 8 may run a battery test.
@@ -70,9 +75,10 @@ class MegatecDriver final : public ProtocolDriver {
   // identification, rating and status queries expect an answer.
   void BuildNext(DriverContext& context, uint8_t& expect_reply, int32_t& delay_ms) override;
   // Drops bytes before the first "(" or "#", takes one line up to the carriage return and stores it
-  // when it is the answer to the head query. False, consuming nothing, while the queue is empty,
-  // there is no marker, or the line is not complete; false with the line consumed when the line
-  // does not fit the head query or a field read as a number is not one (storing stops there).
+  // when it is the answer to the head query (an information answer as MegatecFirmwareVersion reads
+  // it). False, consuming nothing, while the queue is empty, there is no marker, or the line is not
+  // complete; false with the line consumed when the line does not fit the head query or a field
+  // read as a number is not one (storing stops there).
   bool Parse(DriverContext& context, std::string& buffer) override;
 
   int32_t ProtocolNumber() const { return protocol_; }
@@ -85,6 +91,11 @@ class MegatecDriver final : public ProtocolDriver {
   int32_t protocol_;
   std::string poll_cmd_;
 };
+
+// The firmware version of an information answer (`text`: what follows "#", up to the carriage
+// return): the third of exactly three blank-separated fields, else the trimmed version column.
+// Nothing when the text does not reach the version column or that column is blank.
+std::optional<std::string> MegatecFirmwareVersion(std::string_view text);
 
 // The shutdown query for a command's delay fields in seconds: "S" + minutes (at least two digits) +
 // "R" + restart minutes (at least four digits). A field that is missing or not an integer, or a

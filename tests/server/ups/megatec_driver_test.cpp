@@ -220,15 +220,32 @@ TEST_F(MegatecDriverTest, ProtocolEightHasNoLoadField) {
   EXPECT_EQ(ups_.Main.Anomaly, "3");
 }
 
-TEST_F(MegatecDriverTest, TakesTheFirmwareVersionFromAnInformationAnswer) {
-  MegatecDriver driver(1);
-  std::string buffer = "#Maker Co     Model-X  V1.2\r";
-  EXPECT_FALSE(ParseFor(driver, "I", buffer));  // a blank inside a name makes four fields
-  EXPECT_EQ(buffer, "");
-  EXPECT_EQ(ups_.Info.FirmwareVersion, "");
-  buffer = "#MakerCo        Model-X    V1.2      \r";
-  ASSERT_TRUE(ParseFor(driver, "I", buffer));
-  EXPECT_EQ(ups_.Info.FirmwareVersion, "V1.2");
+TEST_F(MegatecDriverTest, TakesTheFirmwareVersionFromTheFieldsOrTheColumnsOfAnInformationAnswer) {
+  struct Case {
+    const char* line;
+    const char* version;  // nullptr: rejected
+  };
+  const Case cases[] = {
+      {"#MakerCo        Model-X    V1.2      ", "V1.2"},
+      {"#-------------   ------     VT12046Q  ", "VT12046Q"},
+      // Blanks inside a name or the version: only the columns tell the fields apart.
+      {"#ACME UPS CO     Line 650   V1.00     ", "V1.00"},
+      {"#ACME UPS CO     Line 650   V1.00", "V1.00"},
+      {"#MakerCo         Model-X    V 1.2     ", "V 1.2"},
+      {"#                Model-X    V1.2      ", "V1.2"},  // no company: columns count from "#"
+      {"#Maker Co     Model-X  V1.2", nullptr},            // too short for the columns
+      {"#ACME UPS CO     Line 650", nullptr},
+      {"#ACME UPS CO     Line 650             ", nullptr},  // blank version column
+      {"#", nullptr},
+  };
+  for (const Case& c : cases) {
+    MegatecDriver driver(1);
+    ups_.Info.FirmwareVersion = "&";
+    std::string buffer = std::string(c.line) + "\r(";
+    EXPECT_EQ(ParseFor(driver, "I", buffer), c.version != nullptr) << c.line;
+    EXPECT_EQ(buffer, "(") << c.line;
+    EXPECT_EQ(ups_.Info.FirmwareVersion, c.version != nullptr ? c.version : "&") << c.line;
+  }
 }
 
 TEST_F(MegatecDriverTest, TakesTheNominalBatteryVoltageFromARatingAnswer) {
