@@ -363,13 +363,16 @@ bool MegatecDriver::StoreStatus(DriverContext& context, const TStringList& field
     ups.Hardware.BuzzerEnabled = beeper_on == '1' ? "1" : "0";
   }
 
+  // On-line models report the voltage of one cell, six cells to a 12 V block: without the nominal
+  // voltage (the variants that never ask "F", or a rating answer without it) the battery's voltage
+  // is unknown, not 0 V.
+  const bool per_cell = standby_type == '0';
   const std::optional<double> battery = ReadNumber(fields[5]);
-  if (!battery) {
+  if (!battery || (per_cell && ups.Battery.NominalVoltage == 0.0f)) {
     ups.Battery.Voltage = kNotAvailable;
   } else {
     double tenths = *battery * 10.0;
-    // On-line models report the voltage of one cell; six cells make a 12 V block.
-    if (standby_type == '0') tenths = tenths * 6.0 * (ups.Battery.NominalVoltage / 12.0);
+    if (per_cell) tenths = tenths * 6.0 * (ups.Battery.NominalVoltage / 12.0);
     ups.Battery.Voltage = RoundedText(tenths);
   }
   return true;

@@ -248,6 +248,36 @@ TEST_F(MegatecDriverTest, TakesTheFirmwareVersionFromTheFieldsOrTheColumnsOfAnIn
   }
 }
 
+TEST_F(MegatecDriverTest, ReportsNoBatteryVoltageForAnOnLineModelWithoutANominalVoltage) {
+  struct Case {
+    int protocol;
+    const char* rating;  // the answer to "F" before the status, if any
+    const char* bits;
+    const char* voltage;
+  };
+  const Case cases[] = {
+      {1, nullptr, "00000000", "&"},  // volts per cell, no nominal voltage to scale them by
+      {3, nullptr, "00000001", "&"},
+      {3, nullptr, "00001001", "23"},  // a standby model reports the whole battery
+      {1, nullptr, "10001000", "23"},
+      {7, "#220.0 003 024.0 50.0\r", "00000001", "272"},
+      {8, "#220.0 003 012.0 50.0\r", "00000001", "136"},
+      {7, "#220.0 003 --.- 50.0\r", "00000001", "&"},  // a rating without the voltage
+  };
+  for (const Case& c : cases) {
+    MegatecDriver driver(c.protocol);
+    ups_ = TUpsData{};
+    ups_.Battery.Voltage = "999";
+    if (c.rating != nullptr) {
+      std::string rating = c.rating;
+      ASSERT_TRUE(ParseFor(driver, "F", rating)) << c.rating;
+    }
+    ASSERT_TRUE(ParseStatus(driver, std::string("(230 0 230 10 50 2.27 50 ") + c.bits + "\r"))
+        << c.protocol << " " << c.bits;
+    EXPECT_EQ(ups_.Battery.Voltage, c.voltage) << c.protocol << " " << c.bits;
+  }
+}
+
 TEST_F(MegatecDriverTest, TakesTheNominalBatteryVoltageFromARatingAnswer) {
   MegatecDriver driver(7);
   std::string buffer = "#220.0 003 024.04 50.0\r";
