@@ -27,8 +27,9 @@ struct ConsoleUpsData {
     std::string model_name;  // as received: empty, "&" or "Not available" mean no UPS
     std::string family_name;
     std::string installed_modules;
-    int installed_module_count = 0;  // the same field as an integer, 0 when it is not one
-    int active_nominal_power = 0;
+    int installed_module_count = 0;         // the same field as an integer, 0 when it is not one
+    int active_nominal_power = 0;           // 0 when it is not a number
+    std::string active_nominal_power_text;  // as shown: "700 W", "Not available"
     std::string apparent_nominal_power;
     std::string firmware_version;
     std::string serial_number;

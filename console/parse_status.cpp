@@ -1,6 +1,7 @@
 // Answers of identification, state and measurement (100-113, 131-135, 138).
 #include <limits>
 #include <optional>
+#include <string>
 
 #include "console/message_parser.h"
 #include "console/status_texts.h"
@@ -30,7 +31,8 @@ bool ParseIdentification(const TStringList& e, ConsoleUpsData& ups) {
   info.installed_module_count = modules && *modules >= 0 && FitsInt(*modules) ? static_cast<int>(*modules) : 0;
   const std::optional<int64_t> power = ParseInteger(e[4]);
   info.active_nominal_power = power && FitsInt(*power) ? static_cast<int>(*power) : 0;
-  info.apparent_nominal_power = e[5] + " VA";
+  info.active_nominal_power_text = RatingValue(e[4], std::to_string(info.active_nominal_power) + " W");
+  info.apparent_nominal_power = RatingValue(e[5], e[5] + " VA");
   info.firmware_version = PlainValue(e[6]);
   info.serial_number = PlainValue(e[7]);
   info.ups_kind = static_cast<int>(*kind);

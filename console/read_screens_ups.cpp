@@ -25,7 +25,7 @@ TStringList InfoLines(const ConsoleUpsData& ups, int) {
           "Model Name.................: " + i.model_name,
           "Family Name................: " + i.family_name,
           "Apparent Nominal Power.....: " + i.apparent_nominal_power,
-          "Active Nominal Power.......: " + std::to_string(i.active_nominal_power) + " W",
+          "Active Nominal Power.......: " + i.active_nominal_power_text,
           "Number of Installed Modules: " + i.installed_modules,
           "Firmware Version...........: " + i.firmware_version,
           "Serial Number..............: " + i.serial_number,

@@ -80,6 +80,12 @@ std::string PlainValue(std::string_view value, std::string_view unit) {
   return text;
 }
 
+std::string RatingValue(std::string_view value, std::string shown) {
+  if (value.empty()) return std::string(kNotAvailable);
+  if (std::optional<std::string> mark = MarkText(value)) return *mark;
+  return shown;
+}
+
 std::string NegativePlainValue(std::string_view value, std::string_view unit) {
   if (std::optional<std::string> mark = MarkText(value)) return *mark;
   return "-" + PlainValue(value, unit);

@@ -28,6 +28,9 @@ std::optional<std::string> MarkText(std::string_view value);
 
 // Marks; otherwise the value, then a blank and the unit when there is one.
 std::string PlainValue(std::string_view value, std::string_view unit = {});
+// A rating some UPS models do not report: marks, and "Not available" for an empty value too;
+// otherwise `shown`, the value as the screen writes it.
+std::string RatingValue(std::string_view value, std::string shown);
 // PlainValue with "-" in front unless it is a mark (values the UPS reports as their magnitude).
 std::string NegativePlainValue(std::string_view value, std::string_view unit);
 // Marks; an integer N as N/10 (N/100) in the shortest decimal form with ".", then a blank and the

@@ -54,6 +54,7 @@ TEST_F(ParseMessageTest, IdentificationStoresTheUpsAndItsKind) {
   EXPECT_EQ("4", info.installed_modules);
   EXPECT_EQ(4, info.installed_module_count);
   EXPECT_EQ(700, info.active_nominal_power);
+  EXPECT_EQ("700 W", info.active_nominal_power_text);
   EXPECT_EQ("1000 VA", info.apparent_nominal_power);
   EXPECT_EQ("2.1", info.firmware_version);
   EXPECT_EQ("SN42", info.serial_number);
@@ -68,7 +69,8 @@ TEST_F(ParseMessageTest, IdentificationWithMarksAndWords) {
   EXPECT_EQ("Not available", info.installed_modules);
   EXPECT_EQ(0, info.installed_module_count);
   EXPECT_EQ(0, info.active_nominal_power) << "not a number";
-  EXPECT_EQ("& VA", info.apparent_nominal_power) << "as received";
+  EXPECT_EQ("0 W", info.active_nominal_power_text) << "not a number, but reported";
+  EXPECT_EQ("Not available", info.apparent_nominal_power);
   EXPECT_EQ("Overrange", info.serial_number);
 }
 

@@ -119,6 +119,24 @@ TEST_F(DataScreens, InfoScreenIsNotRefreshable) {
   EXPECT_FALSE(out_.Shows("refresh"));
 }
 
+TEST_F(DataScreens, InfoScreenShowsNominalPowersTheUpsDoesNotReportAsNotAvailable) {
+  Connect(0);
+  // A UPS without ratings sends "&" or nothing for both nominal powers.
+  const char* const answers[] = {"&|&", "|", "&|", "|&"};  // active|apparent
+  size_t shown = 0;
+  for (const char* powers : answers) {
+    Answer("<|100|>", std::string("<|100|Keep HomeShield 800|HomeShield|&|") + powers + "|V1.00|&|HS-800|0|Lab|pw|>");
+    in_.AddLine("");
+    RunReadScreen(client_, InfoScreen(0));
+    ++shown;
+    EXPECT_EQ(shown, out_.Count("\nApparent Nominal Power.....: Not available\n")) << powers;
+    EXPECT_EQ(shown, out_.Count("\nActive Nominal Power.......: Not available\n")) << powers;
+    EXPECT_EQ(shown, out_.Count("\nFirmware Version...........: V1.00\n")) << powers;
+  }
+  EXPECT_FALSE(out_.Shows(" VA\n"));
+  EXPECT_FALSE(out_.Shows(": 0 W"));
+}
+
 TEST_F(DataScreens, FirstUnansweredRequestStopsTheScreenBeforeItIsShown) {
   Connect(1);
   Answer("<|113|>", "<|113|1|>");
