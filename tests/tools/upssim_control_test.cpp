@@ -151,15 +151,42 @@ TEST_F(SimControlTest, StatusListsTheStateAsSetCommandsTakeIt) {
   SplitText('\n', status, lines, true);
   for (const std::string& line : lines) {
     if (line == "END" || line.rfind("lastshutdown", 0) == 0) continue;
-    const std::string command = (line.rfind("power ", 0) == 0) ? "set " + line.substr(6)
-                                : (line.rfind("silent", 0) == 0 || line.rfind("garbage", 0) == 0 ||
-                                   line.rfind("split", 0) == 0 || line.rfind("delay", 0) == 0)
-                                    ? "fault " + line
-                                    : "set " + line;
+    const std::string command =
+        (line.rfind("power ", 0) == 0) ? "set " + line.substr(6)
+        : (line.rfind("silent", 0) == 0 || line.rfind("garbage", 0) == 0 || line.rfind("split", 0) == 0 ||
+           line.rfind("delay", 0) == 0 || line.rfind("refuse", 0) == 0)
+            ? "fault " + line
+            : "set " + line;
     EXPECT_EQ(ExecuteControl(command, fresh, {}).text, "OK\n") << command;
   }
   fresh.State().shutdown_query = "S05R0002";
   EXPECT_EQ(ExecuteControl("status", fresh, {}).text, status);
+}
+
+TEST_F(SimControlTest, SetIdentMakesTheIdentificationAnswerThatTextExactly) {
+  const auto ident = [this] {
+    simulator_.OnLinkBytes("I\r", now_ms_);
+    return simulator_.TakeDue(now_ms_);
+  };
+  const std::string standard = ident();
+  const std::string text = "#ACME UPS CO    Line 650   V1.00     ";
+  EXPECT_EQ(Run("SET IDENT " + text), "OK\n");
+  EXPECT_EQ(ident(), text + "\r");
+  EXPECT_THAT(Run("status"), HasSubstr("\nident " + text + "\n"));
+  // Blanks after the one that separates the words belong to the text.
+  EXPECT_EQ(Run("set ident   #X "), "OK\n");
+  EXPECT_EQ(ident(), "  #X \r");
+
+  const std::string longest(kMaxIdentBytes, 'x');
+  EXPECT_EQ(Run("set ident " + longest), "OK\n");
+  const std::vector<std::string> refused = {"set ident", "set ident ", "set ident " + longest + "y", "set ident #a\tb"};
+  for (const std::string& line : refused) {
+    EXPECT_THAT(Run(line), StartsWith("ERR ")) << line;
+  }
+  EXPECT_EQ(ident(), longest + "\r");
+  EXPECT_EQ(Run("set ident default"), "OK\n");
+  EXPECT_EQ(ident(), standard);
+  EXPECT_THAT(Run("status"), HasSubstr("\nident default\n"));
 }
 
 TEST_F(SimControlTest, QueriesListsWhatTheLinkReceivedUntilCleared) {
@@ -228,6 +255,12 @@ TEST(SimOptionsTest, DefaultsAndEveryOption) {
 
   parsed = ParseSimOptions({"--pty", "--link", "/tmp/ups"});
   EXPECT_EQ(parsed.options.link_path, "/tmp/ups");
+  for (const int protocol : {0, 2, 5, 6}) {
+    parsed = ParseSimOptions({"--tcp", "--protocol", std::to_string(protocol), "--ident", "#A  B "});
+    ASSERT_EQ(parsed.error, "") << protocol;
+    EXPECT_EQ(parsed.options.protocol, protocol);
+    EXPECT_EQ(parsed.options.ident, "#A  B ");
+  }
   EXPECT_TRUE(ParseSimOptions({"--pty", "--help"}).help);
 }
 
@@ -236,8 +269,12 @@ TEST(SimOptionsTest, RefusesWrongCommandLines) {
       {},
       {"--pty", "--tcp"},
       {"--tcp", "--link", "x"},
-      {"--pty", "--protocol", "2"},
+      {"--pty", "--protocol", "9"},
       {"--pty", "--protocol", "4"},
+      {"--pty", "--ident"},
+      {"--pty", "--ident", ""},
+      {"--pty", "--ident", std::string(kMaxIdentBytes + 1, '#')},
+      {"--pty", "--ident", "#A\nB"},
       {"--pty", "--protocol"},
       {"--tcp", "70000"},
       {"--tcp", "abc"},

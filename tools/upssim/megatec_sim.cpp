@@ -99,6 +99,19 @@ std::string MegatecIdentAnswer(int variant) {
   return line;
 }
 
+std::string MegatecIdentAnswer(const SimState& state, int variant) {
+  if (state.ident.empty()) return MegatecIdentAnswer(variant);
+  return state.ident + kMegatecEnd;
+}
+
+bool IsValidMegatecIdent(std::string_view text) {
+  if (text.empty() || text.size() > kMaxIdentBytes) return false;
+  for (const char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
 std::string MegatecRatingAnswer(const SimState& state, int variant) {
   std::string line(1, kMegatecInfoMarker);
   line += FormatFixed(kRatedVoltage, 1, 5) + ' ';
@@ -143,7 +156,7 @@ void MegatecSim::Reset() {
 
 std::string MegatecSim::Answer(std::string_view query, SimState& state, int64_t now_ms) const {
   if (query == MegatecStatusQuery(variant_)) return MegatecStatusAnswer(state, variant_, now_ms);
-  if (query == "I") return MegatecIdentAnswer(variant_);
+  if (query == "I") return MegatecIdentAnswer(state, variant_);
   if (query == "F") return MegatecRatingAnswer(state, variant_);
   if (query == "T") {
     state.test_ends_ms = now_ms + kShortTestMs;

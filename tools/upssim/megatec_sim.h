@@ -7,7 +7,8 @@
 //       (variant 1: the frequency again), then the status bits: b7 utility fail, b6 battery low,
 //       b5 bypass/boost active, b4 UPS failed, b3 standby type, b2 test in progress,
 //       b1 shutdown active, b0 beeper on. Variant 8 carries the load field too; its peers ignore it.
-//   "I"  -> "#Company_Name    Model      Version   " (fields of 15, 10 and 10 characters)
+//   "I"  -> "#Company_Name    Model      Version   " (fields of 15, 10 and 10 characters), or the text
+//           the control interface or the command line gave (SimState::ident)
 //   "F"  -> "#VVV.V CCC VV.VV FF.F" (rated voltage, current, battery voltage, frequency)
 // and without answer:
 //   "T"  10 s battery test (b2 set for kShortTestMs)    "CT" cancel the test
@@ -36,6 +37,8 @@ inline constexpr char kMegatecEnd = '\r';
 inline constexpr char kMegatecStatusMarker = '(';
 inline constexpr char kMegatecInfoMarker = '#';
 inline constexpr std::size_t kMaxQueryBytes = 64;
+// The longest identification text the "I" answer may be given (SimState::ident).
+inline constexpr std::size_t kMaxIdentBytes = 64;
 
 bool IsMegatecVariant(int protocol);
 
@@ -44,7 +47,11 @@ std::string_view MegatecStatusQuery(int variant);
 
 // The answers, each with its marker and final CR.
 std::string MegatecStatusAnswer(const SimState& state, int variant, int64_t now_ms);
+// SimState::ident with its CR, or while that is empty the variant's own text.
+std::string MegatecIdentAnswer(const SimState& state, int variant);
 std::string MegatecIdentAnswer(int variant);
+// True for a text an "I" answer can carry: 1 to kMaxIdentBytes printable ASCII bytes (blanks too).
+bool IsValidMegatecIdent(std::string_view text);
 std::string MegatecRatingAnswer(const SimState& state, int variant);
 
 class MegatecSim final : public SimProtocol {

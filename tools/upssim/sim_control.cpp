@@ -1,10 +1,12 @@
 #include "tools/upssim/sim_control.h"
 
 #include <algorithm>
+#include <bitset>
 #include <iterator>
 #include <optional>
 #include <vector>
 
+#include "tools/upssim/megatec_sim.h"
 #include "tools/upssim/sim_numbers.h"
 
 namespace keep::tools {
@@ -12,6 +14,8 @@ namespace {
 
 constexpr int kMaxSplitPieces = 64;
 constexpr int kMaxFaultMs = 60000;
+constexpr int kHighestCommand = 255;
+constexpr std::string_view kDefaultIdent = "default";
 
 std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> words;
@@ -127,14 +131,59 @@ std::string SetCommand(const std::vector<std::string_view>& words, SimState& sta
   return Err("unknown setting " + Quoted(words[1]));
 }
 
-std::string FaultCommand(const std::vector<std::string_view>& words, LinkFaults& faults) {
+// "set ident TEXT": the text is the rest of the line after the one blank behind "ident", blanks kept.
+std::string SetIdent(std::string_view line, std::string_view ident_word, SimState& state) {
+  std::string_view text = line.substr(static_cast<size_t>(ident_word.data() - line.data()) + ident_word.size());
+  if (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  if (Lower(text) == kDefaultIdent) {
+    state.ident.clear();
+    return Ok();
+  }
+  if (!IsValidMegatecIdent(text)) {
+    return Err("ident needs 1 to " + std::to_string(kMaxIdentBytes) + " printable characters, or default");
+  }
+  state.ident = std::string(text);
+  return Ok();
+}
+
+// "fault refuse N [N ...]" adds commands to those refused; "fault refuse off" (or "none") clears them.
+std::string RefuseCommand(const std::vector<std::string_view>& words, SimState& state) {
+  if (words.size() < 3) return Err("fault refuse needs command numbers, or off");
+  if (words.size() == 3 && (Lower(words[2]) == "off" || Lower(words[2]) == "none")) {
+    state.refused_commands.reset();
+    return Ok();
+  }
+  std::bitset<256> refused = state.refused_commands;
+  for (size_t i = 2; i < words.size(); ++i) {
+    const auto command = ParseWhole(words[i], kHighestCommand);
+    if (!command) return Err("refuse takes command numbers from 0 to " + std::to_string(kHighestCommand) + ", or off");
+    refused.set(static_cast<size_t>(*command));
+  }
+  state.refused_commands = refused;
+  return Ok();
+}
+
+std::string RefusedText(const std::bitset<256>& refused) {
+  std::string text;
+  for (size_t command = 0; command < refused.size(); ++command) {
+    if (!refused.test(command)) continue;
+    if (!text.empty()) text += ' ';
+    text += std::to_string(command);
+  }
+  return text.empty() ? "none" : text;
+}
+
+std::string FaultCommand(const std::vector<std::string_view>& words, Simulator& simulator) {
   if (words.size() < 2) return Err("fault needs a name");
+  LinkFaults& faults = simulator.Faults();
   const std::string name = Lower(words[1]);
   if (name == "clear") {
     if (words.size() != 2) return Err("fault clear takes no value");
     faults = LinkFaults();
+    simulator.State().refused_commands.reset();
     return Ok();
   }
+  if (name == "refuse") return RefuseCommand(words, simulator.State());
   if (name == "silent" || name == "garbage") {
     const auto on = words.size() == 3 ? ParseSwitch(words[2]) : std::nullopt;
     if (!on) return Err(name + " must be on or off");
@@ -174,10 +223,12 @@ std::string StatusText(const Simulator& simulator, int64_t now_ms) {
   for (const Flag& flag : kFlags) line(flag.name, SwitchText(s.*flag.field));
   line("test", SwitchText(s.TestInProgress(now_ms)));
   line("lastshutdown", s.shutdown_query.empty() ? "none" : s.shutdown_query);
+  line("ident", s.ident.empty() ? kDefaultIdent : s.ident);
   line("silent", SwitchText(f.silent));
   line("garbage", SwitchText(f.garbage));
   line("split", std::to_string(f.split_pieces) + " " + std::to_string(f.split_gap_ms));
   line("delay", std::to_string(f.delay_ms));
+  line("refuse", RefusedText(s.refused_commands));
   text += "END\n";
   return text;
 }
@@ -193,7 +244,9 @@ ControlReply ExecuteControl(std::string_view line, Simulator& simulator, const C
   const std::vector<std::string_view> words = Words(line);
   if (words.empty()) return reply;
   const std::string command = Lower(words[0]);
-  if (command == "set") {
+  if (command == "set" && words.size() >= 2 && Lower(words[1]) == "ident") {
+    reply.text = SetIdent(line, words[1], simulator.State());
+  } else if (command == "set") {
     reply.text = SetCommand(words, simulator.State());
   } else if (command == "fault") {
     if (words.size() >= 2 && Lower(words[1]) == "drop") {
@@ -206,7 +259,7 @@ ControlReply ExecuteControl(std::string_view line, Simulator& simulator, const C
         reply.action = ControlAction::kDropLink;
       }
     } else {
-      reply.text = FaultCommand(words, simulator.Faults());
+      reply.text = FaultCommand(words, simulator);
     }
   } else if (command == "status" && words.size() == 1) {
     reply.text = StatusText(simulator, context.now_ms);

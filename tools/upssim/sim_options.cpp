@@ -1,9 +1,24 @@
 #include "tools/upssim/sim_options.h"
 
+#include "tools/upssim/megatec_sim.h"
 #include "tools/upssim/sim_numbers.h"
 #include "tools/upssim/sim_protocol.h"
 
 namespace keep::tools {
+namespace {
+
+// "0, 1, 2, 3, 5, 6, 7 or 8", or with `separator` "|": "0|1|2|3|5|6|7|8".
+std::string ProtocolList(std::string_view separator, std::string_view last) {
+  const std::vector<int> numbers = SupportedSimProtocols();
+  std::string text;
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) text += i + 1 == numbers.size() ? last : separator;
+    text += std::to_string(numbers[i]);
+  }
+  return text;
+}
+
+}  // namespace
 
 SimOptionsResult ParseSimOptions(const std::vector<std::string>& arguments) {
   SimOptionsResult result;
@@ -21,8 +36,8 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string>& arguments) {
       result.help = true;
       return result;
     } else if (argument == "--protocol") {
-      const auto number = has_value ? ParseWhole(arguments[++i], 99) : std::nullopt;
-      if (!number || !IsSimProtocolSupported(*number)) return fail("--protocol needs 1, 3, 7 or 8");
+      const auto number = has_value ? ParseWhole(arguments[++i], kHighestSimProtocol) : std::nullopt;
+      if (!number || !IsSimProtocolSupported(*number)) return fail("--protocol needs " + ProtocolList(", ", " or "));
       options.protocol = *number;
     } else if (argument == "--pty") {
       pty = true;
@@ -44,6 +59,11 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string>& arguments) {
     } else if (argument == "--record") {
       if (!has_value || arguments[i + 1].empty()) return fail("--record needs a file");
       options.record_file = arguments[++i];
+    } else if (argument == "--ident") {
+      if (!has_value || !IsValidMegatecIdent(arguments[i + 1])) {
+        return fail("--ident needs 1 to " + std::to_string(kMaxIdentBytes) + " printable characters");
+      }
+      options.ident = arguments[++i];
     } else {
       return fail("unknown argument \"" + argument + "\"");
     }
@@ -55,8 +75,9 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string SimUsage() {
-  return "usage: upssim [--protocol 1|3|7|8] (--pty [--link PATH] | --tcp [PORT])\n"
-         "              [--control PORT] [--record FILE]\n";
+  return "usage: upssim [--protocol " + ProtocolList("|", "|") +
+         "] (--pty [--link PATH] | --tcp [PORT])\n"
+         "              [--control PORT] [--record FILE] [--ident TEXT]\n";
 }
 
 }  // namespace keep::tools

@@ -18,6 +18,7 @@ struct SimOptions {
   std::string link_path;              // --link: a symbolic link to the pty's slave; empty for none
   std::optional<int> control_port;    // 0 picks a free port
   std::string record_file;            // empty: queries are not recorded
+  std::string ident;                  // --ident: the Megatec "I" answer; empty: the model's own
 };
 
 struct SimOptionsResult {

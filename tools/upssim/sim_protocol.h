@@ -33,8 +33,13 @@ class SimProtocol {
   virtual void Reset() = 0;
 };
 
+// The protocol numbers of the model database run from 0 to this.
+inline constexpr int kHighestSimProtocol = 99;
+
 // True for the protocol numbers CreateSimProtocol knows.
 bool IsSimProtocolSupported(int number);
+// Those numbers, ascending.
+std::vector<int> SupportedSimProtocols();
 // The protocol of UPS protocol number `number`; null when it is not supported.
 std::unique_ptr<SimProtocol> CreateSimProtocol(int number);
 

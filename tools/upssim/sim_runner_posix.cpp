@@ -136,7 +136,9 @@ class Runner {
   explicit Runner(const SimOptions& options)
       : options_(options),
         clock_(platform::MonotonicClock::CreateReal()),
-        simulator_(CreateSimProtocol(options.protocol), DefaultSimState(options.protocol)) {}
+        simulator_(CreateSimProtocol(options.protocol), DefaultSimState(options.protocol)) {
+    simulator_.State().ident = options.ident;
+  }
 
   ~Runner() { RemoveLink(); }
 

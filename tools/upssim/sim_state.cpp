@@ -22,6 +22,10 @@ SimState DefaultSimState(int protocol) {
     state.standby_type = true;
     state.battery_voltage = 13.6;
     state.battery_nominal = 12.0;
+  } else if (protocol == 0 || protocol == 2 || protocol == 5 || protocol == 6) {
+    // A 24 V battery floating at 2.275 V per cell, as the binary units report it.
+    state.battery_voltage = 27.3;
+    state.battery_nominal = 24.0;
   }
   return state;
 }

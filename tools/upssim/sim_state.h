@@ -3,6 +3,7 @@
 // control interface changes it at run time. A plain record: one thread (the simulator's loop) owns it.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,17 +30,23 @@ struct SimState {
   bool ups_failed = false;
   bool standby_type = false;  // standby (off-line) type rather than on-line
   bool beeper_on = true;
-  // The battery test: held on by the control interface, or timed (running while now < test_ends_ms).
+  // The battery test: held on by the control interface or a binary UPS's autonomy calibration (which
+  // keeps that UPS on battery), or timed (running while now < test_ends_ms).
   bool test_held = false;
   int64_t test_ends_ms = 0;
   bool shutdown_active = false;  // a shutdown query arrived and was not cancelled
-  std::string shutdown_query;    // the last one received, e.g. "S02R0010"
+  std::string shutdown_query;    // the last one received, e.g. "S02R0010" or "delay 120 restart 600"
+  // The Megatec identification answer without its CR ("#" first); empty: the model's own text.
+  std::string ident;
+  // Command numbers a binary UPS answers with its refusal frame instead of acting on them.
+  std::bitset<256> refused_commands;
 
   bool TestInProgress(int64_t now_ms) const { return test_held || now_ms < test_ends_ms; }
 };
 
 // The state a fresh simulator of protocol variant `protocol` starts in: the standby types of the
-// shipped database (7 and 8) report the whole battery's voltage, the others volts per cell.
+// shipped database (7 and 8) and the binary variants (0, 2, 5 and 6) report the whole battery's
+// voltage, the other Megatec variants volts per cell.
 SimState DefaultSimState(int protocol);
 
 // "mains", "battery", "lowbattery", "bypass".
