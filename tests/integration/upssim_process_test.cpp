@@ -136,6 +136,34 @@ TEST_F(UpssimProcess, RecordFileListsEveryQueryIncludingTheShutdown) {
   StopWithStatusZero();
 }
 
+TEST_F(UpssimProcess, BinaryVariantAnswersFramesAfterTheWakeUpAndRecordsThem) {
+  const std::string record = dir_.File("requests.txt");
+  StartTcp({"--protocol", "2", "--record", record});
+  const auto exchange = [this](const std::string& request, size_t reply_bytes) {
+    link_->Send(request);
+    std::string reply;
+    const auto until = std::chrono::steady_clock::now() + kLimit;
+    while (reply.size() < reply_bytes && std::chrono::steady_clock::now() < until) reply += link_->ReadSome(kLimit);
+    return reply;
+  };
+  const std::string status_request{2, 2, 3, 5};
+  // 2, LEN 5, CMD 3, mains, no anomaly, 35 degrees + 128, checksum 5 + 3 + 163.
+  EXPECT_EQ(exchange(std::string(255, '\0') + status_request, 7),
+            std::string({2, 5, 3, 0, 0, static_cast<char>(163), static_cast<char>(171)}));
+  EXPECT_EQ(control_->Command("fault refuse 3"), "OK\n");
+  EXPECT_EQ(exchange(status_request, 5), std::string({2, 3, 'K', 'o', static_cast<char>(189)}));
+  EXPECT_TRUE(WaitUntil([&] { return ReadFileText(record) == "3\n3\n"; }, kLimit)) << ReadFileText(record);
+  StopWithStatusZero();
+}
+
+TEST_F(UpssimProcess, IdentFromTheCommandLineIsTheIdentificationAnswer) {
+  const std::string ident = "#ACME UPS CO    Line 650   V1.00     ";
+  StartTcp({"--protocol", "7", "--ident", ident});
+  link_->Send("I\r");
+  EXPECT_EQ(link_->ReadUntil('\r'), ident + "\r");
+  StopWithStatusZero();
+}
+
 TEST_F(UpssimProcess, NewClientTakesTheLinkOverAndDropClosesIt) {
   StartTcp();
   auto second = Peer::Connect(PortIn(output_, "TCP"));

@@ -10,7 +10,8 @@ namespace {
 constexpr std::chrono::milliseconds kStartLimit{10000};
 }  // namespace
 
-UpsSimulator::UpsSimulator(Link link, int protocol, const std::string& folder) {
+UpsSimulator::UpsSimulator(Link link, int protocol, const std::string& folder,
+                           const std::vector<std::string>& extra_arguments) {
   static int serial = 0;
   record_file_ = folder + "/upssim-queries-" + std::to_string(++serial) + ".txt";
   std::vector<std::string> arguments{"--protocol", std::to_string(protocol)};
@@ -20,6 +21,7 @@ UpsSimulator::UpsSimulator(Link link, int protocol, const std::string& folder) {
     arguments.insert(arguments.end(), {"--tcp", "0"});
   }
   arguments.insert(arguments.end(), {"--control", "0", "--record", record_file_});
+  arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
   process_ =
       std::make_unique<ChildProcess>(BuiltProgram("upssim"), arguments, std::map<std::string, std::string>{}, folder);
   if (!process_->Started() || !process_->WaitForOutput("READY\n", kStartLimit)) return;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/loopback_peer.h"
@@ -14,9 +15,11 @@ class UpsSimulator {
  public:
   enum class Link { kPty, kTcp };
 
-  // Starts the simulator of Megatec `protocol` and waits until it is ready; its output and record
-  // file go to `folder`. Check Ready() after.
-  UpsSimulator(Link link, int protocol, const std::string& folder);
+  // Starts the simulator of UPS protocol number `protocol` (any upssim answers, Megatec or binary)
+  // and waits until it is ready; its output and record file go to `folder`. `extra_arguments` are
+  // added to its command line (e.g. {"--ident", "#..."}). Check Ready() after.
+  UpsSimulator(Link link, int protocol, const std::string& folder,
+               const std::vector<std::string>& extra_arguments = {});
   ~UpsSimulator();
 
   bool Ready() const { return ready_; }
