@@ -88,6 +88,9 @@ bool StoreQuadrelIdentification(TUpsData& ups, const std::string& configured_mod
   if (info.ModuleCount == "-1") {
     const int64_t kva = QuadrelModelPower(apparent);
     info.ModelName = kva >= 1 ? configured_model + " " + std::to_string(kva) + " kVA" : configured_model;
+  } else if (info.ModelName.empty()) {
+    // A model whose record names its module count already says its size in its name.
+    info.ModelName = configured_model;
   }
   info.ModuleCount = info.InstalledModules;
   info.BatteryBlocks = reply.Byte(13);

@@ -15,7 +15,8 @@ namespace keep::server {
 inline constexpr size_t kQuadrelIdentificationEnd = 32;
 
 // Stores the identification reply. The model name gains the rated power only while ModuleCount
-// still holds the model database's "-1", that is at the first identification. False, storing
+// still holds the model database's "-1", that is at the first identification; a model listed with
+// its module count is named as configured. False, storing
 // nothing, when the reply is shorter than kQuadrelIdentificationEnd.
 bool StoreQuadrelIdentification(TUpsData& ups, const std::string& configured_model, const QuadrelReply& reply);
 

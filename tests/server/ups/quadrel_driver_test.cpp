@@ -113,6 +113,11 @@ TEST_F(QuadrelDriverTest, IdentificationStoresConfigurationModulesAndModelName) 
 TEST_F(QuadrelDriverTest, ModelNameWithoutPowerKeepsTheConfiguredName) {
   ASSERT_TRUE(Parse("1", 1, Identification(0, 0, 0, 0, 10000, 9000)));
   EXPECT_EQ(ups_.Info.ModelName, "Modular");
+  // A model listed with its module count is named as configured, not left nameless.
+  ups_ = TUpsData{};
+  ups_.Info.ModuleCount = "4";
+  ASSERT_TRUE(Parse("1", 1, Identification(0, 4, 0, 0, 10000, 9000)));
+  EXPECT_EQ(ups_.Info.ModelName, "Modular");
 }
 
 TEST(QuadrelModelPowerTest, RoundsToKvaHalvesToEven) {
