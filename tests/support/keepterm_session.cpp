@@ -68,16 +68,16 @@ std::optional<int> KeeptermSession::Quit() {
 }
 
 void KeeptermOnKeepd::StartServer(const std::string& values, int port) {
-  ASSERT_NO_FATAL_FAILURE(StartUps(1));
+  ASSERT_NO_FATAL_FAILURE(StartUps(ups_protocol_));
   port_ = port != 0 ? port : ClosedLoopbackPort();
   tree_.WriteHive(tree_.InstallPath(), "english.lng",
-                  Text("UpsModelName", kMegatecTestModel) + Text("UpsDevice", sim_->SlavePath()) +
+                  Text("UpsModelName", ups_model_) + Text("UpsDevice", sim_->SlavePath()) +
                       Dword("SrvListenPort", port_) + values);
   ASSERT_TRUE(RunKeepd());
   const std::unique_ptr<KeepdClient> client = Connect();
   ASSERT_NE(nullptr, client) << server_->StandardError();
   ASSERT_TRUE(WaitUntil(
-      [&] { return client->Ask("<|100|>").rfind("<|100|" + std::string(kMegatecTestModel) + "|", 0) == 0; }, kLimit))
+      [&] { return client->Ask("<|100|>").rfind("<|100|" + ups_model_ + "|", 0) == 0; }, kLimit))
       << server_->StandardError();
 }
 

@@ -78,6 +78,10 @@ class KeeptermOnKeepd : public KeepdOnSimulator {
   // one; port_ tells which), and waits until keepd answers the identification with the UPS's model.
   // A fatal failure when it does not within kLimit.
   void StartServer(const std::string& values = "", int port = 0);
+
+  // The UPS the server is started on: its protocol and the model of the shipped database.
+  int ups_protocol_ = 1;
+  std::string ups_model_ = kMegatecTestModel;
 };
 
 }  // namespace keep::test

@@ -255,7 +255,7 @@ TEST(SimOptionsTest, DefaultsAndEveryOption) {
 
   parsed = ParseSimOptions({"--pty", "--link", "/tmp/ups"});
   EXPECT_EQ(parsed.options.link_path, "/tmp/ups");
-  for (const int protocol : {0, 2, 5, 6}) {
+  for (const int protocol : {0, 2, 4, 5, 6}) {
     parsed = ParseSimOptions({"--tcp", "--protocol", std::to_string(protocol), "--ident", "#A  B "});
     ASSERT_EQ(parsed.error, "") << protocol;
     EXPECT_EQ(parsed.options.protocol, protocol);

@@ -14,9 +14,9 @@ struct BinaryProtocol {
 };
 
 constexpr BinaryProtocol kBinaryProtocols[] = {
-    {0, &CreateHalvoraDialect}, {2, &CreateHalvoraDialect}, {5, &CreateHalvoraDialect}, {6, &CreateHalvoraDialect},
-    // The modular family (4) joins here once its dialect exists:
-    //   {4, [](int) { return CreateQuadrelDialect(); }},
+    {0, &CreateHalvoraDialect}, {2, &CreateHalvoraDialect},
+    {4, [](int) { return CreateQuadrelDialect(); }},
+    {5, &CreateHalvoraDialect}, {6, &CreateHalvoraDialect},
 };
 
 const BinaryProtocol* FindBinary(int number) {
