@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <optional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/keepd_on_simulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace keep::test {
 namespace {
@@ -129,6 +133,134 @@ INSTANTIATE_TEST_SUITE_P(
         UpsUnderTest{4, "Keep ModuFrame 40", "131", "<|303|0|>", "68 0 1", "2.05", "KEEP4M002731"},
         UpsUnderTest{6, "Keep SineGuard 6000 XT", "101", "<|303|1|>", "13 1", "3.21", "SP6322C00915"}),
     [](const ::testing::TestParamInfo<UpsUnderTest>& info) { return "Protocol" + std::to_string(info.param.protocol); });
+
+
+// keepd on a single-phase binary UPS for the requests only that family answers.
+class KeepdSinglePhase : public KeepdOnSimulator {
+ protected:
+  void Start(int protocol, const std::string& model) {
+    ASSERT_NO_FATAL_FAILURE(StartUps(protocol));
+    ASSERT_TRUE(StartKeepd(model, Dword("SrvPollingUps", 1)));
+    client_ = Connect();
+    ASSERT_NE(nullptr, client_) << server_->StandardError();
+    ASSERT_TRUE(WaitUntil([&] { return client_->Ask("<|101|>").rfind("<|101|0|0|", 0) == 0; }, kLimit))
+        << tree_.LogText() << sim_->RecordedQueries();
+  }
+
+  // How many times the UPS received exactly `query` (a command and its data bytes) since the last
+  // "queries clear".
+  int Received(const std::string& query) const { return CountOccurrences("\n" + sim_->Command("queries"), "\n" + query + "\n"); }
+
+  std::unique_ptr<KeepdClient> client_;
+};
+
+TEST_F(KeepdSinglePhase, TheAutonomyCalibrationRunsFromStartToStop) {
+  ASSERT_NO_FATAL_FAILURE(Start(0, "Keep SineGuard 1500"));
+  auto watcher = Connect();
+  ASSERT_NE(nullptr, watcher);
+  ASSERT_EQ("OK\n", sim_->Command("queries clear"));
+
+  // The start goes to the UPS as the calibration command, then a status read; every client hears it.
+  EXPECT_EQ("<|401|1|&|>", client_->Ask("<|401|1|>"));
+  std::optional<std::string> told;
+  while ((told = watcher->Next()) && told->rfind("<|401|", 0) != 0) {
+  }
+  EXPECT_EQ("<|401|1|&|>", told.value_or("nothing"));
+  const std::string queries = sim_->RecordedQueries();
+  const size_t start = queries.find("14 1\n");
+  ASSERT_NE(std::string::npos, start) << queries;
+  EXPECT_EQ(queries.substr(start, 7), "14 1\n3\n") << queries;
+  EXPECT_TRUE(LogShows("Autonomy test started")) << tree_.LogText();
+
+  // On battery for the test, the server counts the seconds it lasts.
+  ASSERT_TRUE(WaitUntil([&] { return client_->Ask("<|101|>").rfind("<|101|1|", 0) == 0; }, kLimit));
+  std::this_thread::sleep_for(milliseconds(2500));
+
+  const std::string stopped = client_->Ask("<|401|0|>");
+  const std::vector<std::string> fields = AnswerFields(stopped);
+  ASSERT_EQ(fields.size(), 3u) << stopped;
+  EXPECT_EQ(fields[1], "3") << stopped;
+  EXPECT_GE(std::stoi(fields[2]), 2) << stopped;
+  EXPECT_EQ(1, Received("14 2"));
+  EXPECT_TRUE(LogShows("Autonomy test stopped - measured autonomy ")) << tree_.LogText();
+  // The measurement is kept for the next start.
+  const std::string hive = ReadFileText(tree_.HivePath());
+  char autonomy[64];
+  std::snprintf(autonomy, sizeof autonomy, "\"UpsAutonomyTime\"=dword:%08x", std::stoi(fields[2]));
+  EXPECT_NE(std::string::npos, hive.find(autonomy)) << hive;
+  EXPECT_EQ(std::string::npos, hive.find("\"UpsLoadPercent\"=\"-1\"")) << hive;
+  EXPECT_NE(std::string::npos, hive.find("\"UpsLoadPercent\"=\"")) << hive;
+}
+
+TEST_F(KeepdSinglePhase, ProtocolTwoPagesItsEventListAndKeepsItsCalendar) {
+  ASSERT_NO_FATAL_FAILURE(Start(2, "Keep TriLine 10K"));
+  const auto count_of = [](const std::string& answer) {
+    const std::vector<std::string> fields = AnswerFields(answer);
+    EXPECT_EQ(fields.size() >= 2 ? fields.size() - 2 : 0, fields.size() >= 2 ? std::stoul(fields[1]) : 1) << answer;
+    return fields.size() >= 2 ? std::stoi(fields[1]) : -1;
+  };
+  // Identified, keepd read the UPS's whole list afresh, one event per request until the UPS's end;
+  // this read stops at the first event it already holds.
+  const int initial = count_of(client_->Ask("<|109|>"));
+  EXPECT_GE(initial, 1);
+  const std::string record = "\n" + sim_->RecordedQueries();
+  EXPECT_EQ(2, CountOccurrences(record, "\n46 0\n")) << record;
+  EXPECT_EQ(initial, CountOccurrences(record, "\n46 1\n")) << record;
+
+  // Two changes the UPS writes down; the next read brings exactly those two in.
+  for (const char* change : {"battery", "mains"}) {
+    ASSERT_EQ("OK\n", sim_->Command(std::string("set ") + change));
+    const std::string status = std::string("<|101|") + (std::string(change) == "mains" ? "0" : "1") + "|";
+    ASSERT_TRUE(WaitUntil([&] { return client_->Ask("<|101|>").rfind(status, 0) == 0; }, kLimit));
+  }
+  ASSERT_EQ("OK\n", sim_->Command("queries clear"));
+  EXPECT_EQ(initial + 2, count_of(client_->Ask("<|109|>")));
+  EXPECT_EQ(1, Received("46 0"));
+  EXPECT_EQ(2, Received("46 1"));
+
+  // A calendar written is read back the same.
+  const std::string written = client_->Ask("<|308|1|0,*,*,*,7,30,1|1,12,24,*,18,0,2|>");
+  const std::string read = client_->Ask("<|112|>");
+  ASSERT_EQ(written.substr(0, 6), "<|308|") << written;
+  ASSERT_EQ(read.substr(0, 6), "<|112|") << read;
+  EXPECT_EQ(written.substr(6), read.substr(6));
+  EXPECT_EQ(read.substr(6, 5), "1|2|0") << read;
+  EXPECT_EQ(1, Received("52 0 170 170 170 7 48 1")) << sim_->RecordedQueries();
+  EXPECT_EQ(1, Received("52 1 18 36 170 24 0 2")) << sim_->RecordedQueries();
+}
+
+// The query protocol's identification answer as real units send it: names with blanks, or dashes.
+TEST_F(KeepdSinglePhase, AQueryUpsIsIdentifiedWhateverItsIdentificationText) {
+  for (const auto& [ident, firmware] : {std::pair<const char*, const char*>{"#ACME UPS CO    Line 650   V1.00     ", "1.00"},
+                                        std::pair<const char*, const char*>{"#-------------   ------     VT12046Q  ", "VT12046Q"}}) {
+    SCOPED_TRACE(ident);
+    ASSERT_NO_FATAL_FAILURE(StartUps(1));
+    ASSERT_EQ("OK\n", sim_->Command(std::string("set ident ") + ident));
+    ASSERT_TRUE(StartKeepd(kMegatecTestModel, Dword("SrvPollingUps", 1)));
+    auto client = Connect();
+    ASSERT_NE(nullptr, client);
+    ASSERT_TRUE(WaitUntil([&] { return client->Ask("<|101|>").rfind("<|101|0|0|340|", 0) == 0; }, kLimit))
+        << sim_->RecordedQueries();
+    std::string identity;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          identity = client->Ask("<|100|>");
+          return identity.rfind(std::string("<|100|") + kMegatecTestModel + "|", 0) == 0;
+        },
+        kLimit))
+        << identity;
+    const std::vector<std::string> identity_fields = AnswerFields(identity);
+    ASSERT_GE(identity_fields.size(), 7u);
+    EXPECT_EQ(identity_fields[6], firmware);
+    // An on-line unit of this protocol never tells its nominal battery voltage: its battery voltage is
+    // not known, rather than 0 V.
+    const std::vector<std::string> battery = AnswerFields(client->Ask("<|106|>"));
+    ASSERT_GE(battery.size(), 2u);
+    EXPECT_EQ(battery[1], "&");
+    EXPECT_EQ(std::optional<int>(0), StopKeepd());
+    server_.reset();
+  }
+}
 
 }  // namespace
 }  // namespace keep::test

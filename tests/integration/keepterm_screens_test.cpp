@@ -136,5 +136,38 @@ TEST_F(KeeptermScreens, LostUpsSendsTheMenusBackAndRestoredUpsBringsThemBack) {
   EXPECT_EQ(std::optional<int>(0), status) << term_->Plain();
 }
 
+// A standard UPS of the single-phase binary family: the main data screen carries what the simulated
+// UPS reports, the load reckoned on the model's nominal active power (1050 W).
+TEST_F(KeeptermScreens, SinglePhaseBinaryUpsMainScreenShowsTheSimulatorsValues) {
+  ups_protocol_ = 0;
+  ups_model_ = "Keep SineGuard 1500";
+  ASSERT_NO_FATAL_FAILURE(StartAndConnect());
+  // 35 % of the simulator's 1500 W is 525 W: half of the model's 1050 W.
+  ASSERT_EQ("OK\n", sim_->Command("set load 35"));
+  ASSERT_EQ("OK\n", sim_->Command("set temp 31"));
+  ASSERT_TRUE(term_->TypeAndWait("2\n", kSubPrompt, 1)) << term_->Plain();
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        if (!term_->TypeAndWaitNext("2\n", kRefreshPrompt)) return false;
+        const std::string screen = term_->From("UPS MAIN DATA READ\n");
+        if (screen.find("Total Load...............: 50 %") != std::string::npos &&
+            screen.find("Internal Temperature.....: 31") != std::string::npos) {
+          return true;
+        }
+        term_->Type("x");
+        return false;
+      },
+      kLimit))
+      << term_->Plain();
+  const std::string screen = term_->From("UPS MAIN DATA READ\n------------------\n");
+  EXPECT_NE(std::string::npos, screen.find("\nUPS Status...............: Mains\n")) << screen;
+  EXPECT_NE(std::string::npos, screen.find("\nCurrent Anomaly..........: ")) << screen;
+  EXPECT_NE(std::string::npos, screen.find("\nAutonomy Calibration Test: ")) << screen;
+  term_->Type("\r");
+  ASSERT_TRUE(term_->TypeAndWaitNext("\n", kMainPrompt)) << term_->Plain();
+  term_->Type("q\n");
+  EXPECT_EQ(std::optional<int>(0), term_->WaitForExit()) << term_->Plain();
+}
+
 }  // namespace
 }  // namespace keep::test
