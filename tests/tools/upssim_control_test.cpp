@@ -270,7 +270,6 @@ TEST(SimOptionsTest, RefusesWrongCommandLines) {
       {"--pty", "--tcp"},
       {"--tcp", "--link", "x"},
       {"--pty", "--protocol", "9"},
-      {"--pty", "--protocol", "4"},
       {"--pty", "--ident"},
       {"--pty", "--ident", ""},
       {"--pty", "--ident", std::string(kMaxIdentBytes + 1, '#')},
