@@ -7,7 +7,6 @@
 #include "server/ups/halvora_commands.h"
 #include "server/ups/halvora_replies.h"
 #include "server/ups/halvora_requests.h"
-#include "server/ups/quadrel_commands.h"
 #include "server/ups/quadrel_frame.h"
 
 namespace keep::server {
@@ -41,13 +40,10 @@ bool HalvoraDriver::Parse(DriverContext& context, std::string& buffer) {
   TUpsManUpsCommand& exchange = context.UpsCommand.Exchange;
   if (exchange.Queue.empty()) return false;
 
-  std::string bytes;
-  if (TakeQuadrelFrame(buffer, bytes) != QuadrelTake::kTaken) return false;
-
   const uint8_t sent = static_cast<uint8_t>(exchange.ProtoCmd & 0xFF);
-  const bool refused = bytes.size() >= 2 && bytes[0] == kQuadrelRefusal[0] && bytes[1] == kQuadrelRefusal[1];
-  // A refusal carries no command of its own; putting ours in front keeps the byte numbering.
-  if (refused) bytes.insert(bytes.begin(), static_cast<char>(sent));
+  std::string bytes;
+  bool refused = false;
+  if (TakeQuadrelReply(buffer, sent, bytes, refused) != QuadrelTake::kTaken) return false;
   const QuadrelReply reply(bytes);
   if (!reply.Has(1) || reply.Byte(1) != sent) return false;
 

@@ -6,6 +6,7 @@
 #include "server/ups/halvora_commands.h"
 #include "server/ups/halvora_replies.h"
 #include "server/ups/halvora_requests.h"
+#include "server/ups/quadrel_frame.h"
 #include "server/ups/sentinels.h"
 
 namespace keep::server {
@@ -14,10 +15,7 @@ namespace {
 std::string Decimal(int64_t value) { return std::to_string(value); }
 
 // A BCD byte as its two digits; kHalvoraBcdAny gives "*".
-std::string BcdText(uint8_t byte) {
-  if (byte == kHalvoraBcdAny) return "*";
-  return std::string{static_cast<char>('0' + ((byte >> 4) % 10)), static_cast<char>('0' + ((byte & 0x0F) % 10))};
-}
+std::string BcdText(uint8_t byte) { return byte == kHalvoraBcdAny ? "*" : QuadrelBcdText(byte); }
 
 // Codes of the list of protocols other than 2: one event per byte from byte 3 on.
 bool StoreEventCodes(TUpsEventListData& events, const HalvoraReplyInput& input, const QuadrelReply& reply) {

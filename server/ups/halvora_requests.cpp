@@ -7,17 +7,11 @@
 #include "common/time_text.h"
 #include "server/core/command_codes.h"
 #include "server/ups/halvora_commands.h"
+#include "server/ups/quadrel_frame.h"
 #include "server/ups/sentinels.h"
 
 namespace keep::server {
 namespace {
-
-uint8_t Low8(int64_t value) { return static_cast<uint8_t>(static_cast<uint64_t>(value) & 0xFF); }
-
-void AppendLittleEndian(std::vector<uint8_t>& data, int64_t value, int bytes) {
-  const uint64_t bits = static_cast<uint64_t>(value);
-  for (int i = 0; i < bytes; ++i) data.push_back(static_cast<uint8_t>((bits >> (8 * i)) & 0xFF));
-}
 
 // The request's fields, f1 being Args item 1.
 class Fields {
@@ -96,13 +90,13 @@ void Add(TStringList& queue, std::initializer_list<uint8_t> commands) {
 std::vector<uint8_t> OutputSettingsBytes(const DriverContext& context, const Fields& f) {
   const TUpsData& ups = context.Ups;
   if (context.UpsCommand.Code == kCodeSetOutput) {
-    return {Low8(f.Number(1, 230)), f.Flag(2), static_cast<uint8_t>(ups.Input.PllEnabled == "1" ? 0 : 1),
-            Low8(CodeNumber(ups.Input.PllExtendedRange.view()).value_or(0)), Low8(f.Number(5, 2))};
+    return {FrameByte(f.Number(1, 230)), f.Flag(2), static_cast<uint8_t>(ups.Input.PllEnabled == "1" ? 0 : 1),
+            FrameByte(CodeNumber(ups.Input.PllExtendedRange.view()).value_or(0)), FrameByte(f.Number(5, 2))};
   }
   // The input settings keep the output's voltage and frequency as the UPS last reported them.
-  return {Low8(CodeNumber(ups.Output.PhaseR.Voltage).value_or(230)),
+  return {FrameByte(CodeNumber(ups.Output.PhaseR.Voltage).value_or(230)),
           static_cast<uint8_t>(ups.Output.PhaseR.Frequency == "1" ? 1 : 0), static_cast<uint8_t>(f.Is(4, "1") ? 0 : 1),
-          Low8(f.Number(5, 0)), Low8(CodeNumber(ups.Output.BypassDipSpeed.view()).value_or(2))};
+          FrameByte(f.Number(5, 0)), FrameByte(CodeNumber(ups.Output.BypassDipSpeed.view()).value_or(2))};
 }
 
 std::vector<uint8_t> ThresholdBytes(const DriverContext& context, const Fields& f) {
@@ -119,7 +113,7 @@ std::vector<uint8_t> ThresholdBytes(const DriverContext& context, const Fields& 
   std::vector<uint8_t> data;
   AppendLittleEndian(data, reserve, 2);
   AppendLittleEndian(data, exhaust, 2);
-  data.push_back(Low8(f.Number(4, 0)));
+  data.push_back(FrameByte(f.Number(4, 0)));
   return data;
 }
 
@@ -134,7 +128,7 @@ std::vector<uint8_t> CalendarStepBytes(const std::string& step) {
     if (full && i >= 1 && i <= 5) {
       data.push_back(HalvoraBcdByte(value));
     } else {
-      data.push_back(Low8(CodeNumber(value).value_or(0)));
+      data.push_back(FrameByte(CodeNumber(value).value_or(0)));
     }
   }
   return data;
@@ -145,7 +139,7 @@ std::vector<uint8_t> CalendarStepBytes(const std::string& step) {
 HalvoraItem ParseHalvoraItem(const std::string& item) {
   HalvoraItem parsed;
   const size_t comma = item.find(',');
-  parsed.cmd = Low8(CodeNumber(std::string_view(item).substr(0, comma)).value_or(0));
+  parsed.cmd = FrameByte(CodeNumber(std::string_view(item).substr(0, comma)).value_or(0));
   if (comma != std::string::npos) parsed.hint = CodeNumber(std::string_view(item).substr(comma + 1)).value_or(0);
   return parsed;
 }
@@ -158,9 +152,7 @@ std::string HalvoraItemText(uint8_t cmd, int64_t hint) {
 
 uint8_t HalvoraBcdByte(const std::string& text) {
   if (TrimBlanks(text) == "*") return kHalvoraBcdAny;
-  const int64_t value = CodeNumber(text).value_or(0);
-  const int64_t two_digits = ((value % 100) + 100) % 100;
-  return static_cast<uint8_t>((two_digits / 10) * 16 + two_digits % 10);
+  return QuadrelBcd(CodeNumber(text).value_or(0));
 }
 
 void BuildHalvoraExchanges(DriverContext& context, int protocol) {
@@ -278,7 +270,7 @@ std::vector<uint8_t> HalvoraDataBytes(const DriverContext& context, const Halvor
     case kHalvoraSetBatteryTimes:
       AppendLittleEndian(data, f.Number(5, 0), 2);
       AppendLittleEndian(data, f.Number(6, 0), 2);
-      data.push_back(Low8(f.Number(7, 1)));
+      data.push_back(FrameByte(f.Number(7, 1)));
       break;
     case kHalvoraBeeper:
       data = {code == kCodeBuzzer ? kHalvoraReadState : f.Flag(1)};
@@ -287,7 +279,7 @@ std::vector<uint8_t> HalvoraDataBytes(const DriverContext& context, const Halvor
       data = {static_cast<uint8_t>(code == kCodeBatteryTest ? 0 : (f.Is(1, "1") ? 1 : 2))};
       break;
     case kHalvoraSetStabiliser:
-      data = {Low8(f.Number(1, 2))};
+      data = {FrameByte(f.Number(1, 2))};
       break;
     case kHalvoraSetLoadWaiting:
       AppendLittleEndian(data, f.Number(8, 0), 2);
@@ -297,22 +289,22 @@ std::vector<uint8_t> HalvoraDataBytes(const DriverContext& context, const Halvor
       data = OutputSettingsBytes(context, f);
       break;
     case kHalvoraSetBypassFlags:
-      data = {Low8(f.Number(3, 1)), Low8(f.Number(4, 0)), Low8(f.Number(6, 0)), Low8(f.Number(7, 0))};
+      data = {FrameByte(f.Number(3, 1)), FrameByte(f.Number(4, 0)), FrameByte(f.Number(6, 0)), FrameByte(f.Number(7, 0))};
       break;
     case kHalvoraSetThresholds:
       data = ThresholdBytes(context, f);
       break;
     case kHalvoraFrequencyAutoselect:
-      data = {code == kCodeFrequencyAutoselect ? kHalvoraReadState : Low8(f.Number(1, 0))};
+      data = {code == kCodeFrequencyAutoselect ? kHalvoraReadState : FrameByte(f.Number(1, 0))};
       break;
     case kHalvoraEventPage:
     case kHalvoraReadCalendarStep:
     case kHalvoraCalendarSwitch:
-      data = {Low8(item.hint)};
+      data = {FrameByte(item.hint)};
       break;
     case kHalvoraSetClock:
       for (size_t n = 1; n <= 6; ++n) data.push_back(f.Is(n, "&") ? 0 : HalvoraBcdByte(std::string(f.Text(n))));
-      data.push_back(Low8(f.Number(7, 0)));
+      data.push_back(FrameByte(f.Number(7, 0)));
       break;
     case kHalvoraWriteCalendarStep:
       if (item.hint >= 0 && static_cast<size_t>(item.hint) < args.size()) {

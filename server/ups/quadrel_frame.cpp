@@ -6,17 +6,36 @@
 namespace keep::server {
 namespace {
 
-uint8_t Low8(int64_t value) { return static_cast<uint8_t>(static_cast<uint64_t>(value) & 0xFF); }
+int64_t Field(const std::vector<int64_t>& fields, size_t index) { return index < fields.size() ? fields[index] : 0; }
+
+}  // namespace
+
+uint8_t FrameByte(int64_t value) { return static_cast<uint8_t>(static_cast<uint64_t>(value) & 0xFF); }
 
 void AppendLittleEndian(std::vector<uint8_t>& data, int64_t value, int bytes) {
-  // Negative values go out in two's complement, which is how the UPS reads -1 ("no timer").
   const uint64_t bits = static_cast<uint64_t>(value);
   for (int i = 0; i < bytes; ++i) data.push_back(static_cast<uint8_t>((bits >> (8 * i)) & 0xFF));
 }
 
-int64_t Field(const std::vector<int64_t>& fields, size_t index) { return index < fields.size() ? fields[index] : 0; }
+uint8_t QuadrelBcd(int64_t value) {
+  const int64_t two_digits = ((value % 100) + 100) % 100;
+  return static_cast<uint8_t>((two_digits / 10) * 16 + two_digits % 10);
+}
 
-}  // namespace
+std::string QuadrelBcdText(uint8_t raw) {
+  const unsigned high = raw >> 4;
+  const unsigned low = raw & 0x0Fu;
+  if (high > 9 || low > 9) return "&";
+  return std::string{static_cast<char>('0' + high), static_cast<char>('0' + low)};
+}
+
+QuadrelTake TakeQuadrelReply(std::string& buffer, uint8_t sent, std::string& reply, bool& refused) {
+  const QuadrelTake take = TakeQuadrelFrame(buffer, reply);
+  refused = take == QuadrelTake::kTaken && reply.size() >= 2 && reply[0] == kQuadrelRefusal[0] &&
+            reply[1] == kQuadrelRefusal[1];
+  if (refused) reply.insert(reply.begin(), static_cast<char>(sent));
+  return take;
+}
 
 uint8_t QuadrelChecksum(uint8_t len, std::string_view counted) {
   unsigned sum = len;
@@ -62,11 +81,11 @@ std::vector<uint8_t> QuadrelDataBytes(uint8_t cmd, const std::vector<int64_t>& f
     case kQuadrelEventTexts:
     case kQuadrelForcedBypass:
     case kQuadrelBatteryTest:
-      data = {0, Low8(Field(fields, 0))};
+      data = {0, FrameByte(Field(fields, 0))};
       break;
     case kQuadrelEventLog:
     case kQuadrelOutputOnOff:
-      data = {0, Low8(Field(fields, 0)), Low8(Field(fields, 1))};
+      data = {0, FrameByte(Field(fields, 0)), FrameByte(Field(fields, 1))};
       break;
     case kQuadrelReadParameter:
       data = {0};
@@ -78,11 +97,11 @@ std::vector<uint8_t> QuadrelDataBytes(uint8_t cmd, const std::vector<int64_t>& f
       AppendLittleEndian(data, Field(fields, 1), 4);
       break;
     case kQuadrelTimer:
-      data = {Low8(Field(fields, 0))};
+      data = {FrameByte(Field(fields, 0))};
       AppendLittleEndian(data, Field(fields, 1), 4);
       break;
     case kQuadrelClock:
-      for (size_t i = 0; i < 8; ++i) data.push_back(Low8(Field(fields, i)));
+      for (size_t i = 0; i < 8; ++i) data.push_back(FrameByte(Field(fields, i)));
       break;
     default:
       break;

@@ -28,6 +28,16 @@ uint8_t QuadrelChecksum(uint8_t len, std::string_view counted);
 // The request frame for `cmd` and its data bytes.
 std::string BuildQuadrelFrame(uint8_t cmd, const std::vector<uint8_t>& data);
 
+// Number conversions both binary protocols share. The low byte of `value`, negatives in two's
+// complement; `value` as `bytes` little-endian bytes appended to `data` (-1 gives all 255, which the
+// UPS reads as "none").
+uint8_t FrameByte(int64_t value);
+void AppendLittleEndian(std::vector<uint8_t>& data, int64_t value, int bytes);
+// The byte of a two-digit field in BCD (the value modulo 100), and back: a byte whose nibbles are
+// not both decimal digits reads as "&".
+uint8_t QuadrelBcd(int64_t value);
+std::string QuadrelBcdText(uint8_t raw);
+
 // The data bytes of a queue item's command: `fields` are the item's decimal fields after CMD (a
 // missing or non-numeric field counts as 0; each is cut to the width its position takes). A command
 // without data gives none.
@@ -44,6 +54,11 @@ enum class QuadrelTake {
 // start byte, then the whole frame once it is complete. A frame whose LEN is 0 has no checksum and
 // counts as a bad one.
 QuadrelTake TakeQuadrelFrame(std::string& buffer, std::string& reply);
+
+// Takes the first frame out of `buffer` as TakeQuadrelFrame does, as the reply to a request of
+// command `sent`: a refusal ("Ko" in place of the command) gets `sent` put in front, so that its
+// bytes keep their numbers, and `refused` says so.
+QuadrelTake TakeQuadrelReply(std::string& buffer, uint8_t sent, std::string& reply, bool& refused);
 
 // Read access to a reply's bytes numbered from 1 at CMD (CHK excluded). Reading beyond the end
 // gives 0, but callers check Has() first so that a short reply stores nothing.

@@ -153,19 +153,13 @@ bool StoreBattery(DriverContext& context, const QuadrelReply& reply) {
   return true;
 }
 
-std::string Bcd(uint8_t raw) {
-  const unsigned high = raw >> 4;
-  const unsigned low = raw & 0x0Fu;
-  if (high > 9 || low > 9) return std::string(kNotAvailable);
-  return std::string{static_cast<char>('0' + high), static_cast<char>('0' + low)};
-}
 
 bool StoreClock(TUpsData& ups, const QuadrelReply& reply) {
   if (!reply.Has(8)) return false;
   TUpsClockData& clock = ups.Clock;
   size_t n = 2;
   for (std::string* field : {&clock.Year, &clock.Month, &clock.Day, &clock.Hour, &clock.Minute, &clock.Second}) {
-    *field = Bcd(reply.Byte(n++));
+    *field = QuadrelBcdText(reply.Byte(n++));
   }
   clock.DayOfWeek = std::to_string(reply.Byte(8));
   return true;

@@ -6,6 +6,7 @@
 #include "common/text_lists.h"
 #include "common/time_text.h"
 #include "server/ups/quadrel_commands.h"
+#include "server/ups/quadrel_frame.h"
 #include "server/ups/quadrel_parameters.h"
 
 namespace keep::server {
@@ -95,11 +96,6 @@ std::string QuadrelItem(int cmd, std::initializer_list<int64_t> fields) {
   std::string item = std::to_string(cmd);
   for (int64_t field : fields) item += "," + std::to_string(field);
   return item;
-}
-
-int64_t QuadrelBcd(int64_t value) {
-  const int64_t two_digits = ((value % 100) + 100) % 100;
-  return (two_digits / 10) * 16 + two_digits % 10;
 }
 
 void BuildQuadrelExchanges(DriverContext& context, const QuadrelInternalRequest& internal) {

@@ -28,7 +28,4 @@ void BuildQuadrelExchanges(DriverContext& context, const QuadrelInternalRequest&
 // "CMD" or "CMD,f1,f2..." in decimal.
 std::string QuadrelItem(int cmd, std::initializer_list<int64_t> fields = {});
 
-// The byte of a clock field in BCD (two decimal digits: the value modulo 100).
-int64_t QuadrelBcd(int64_t value);
-
 }  // namespace keep::server

@@ -1,5 +1,7 @@
 #include "server/ups/quadrel_requests.h"
 
+#include "server/ups/quadrel_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
