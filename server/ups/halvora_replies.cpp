@@ -192,6 +192,8 @@ size_t LastByte(uint8_t cmd) {
       return 6;
     case kHalvoraAutonomy:
       return 5;
+    case kHalvoraShutdown:
+      return 1;
     default:
       return 0;
   }
@@ -336,6 +338,10 @@ bool StoreHalvoraReply(DriverContext& context, const HalvoraReplyInput& input, c
       return true;
     case kHalvoraReserveTime:
       if (!input.refused) ups.Main.AutonomyReserveTime = Decimal(reply.Word(2));
+      return true;
+    case kHalvoraShutdown:
+      // Nothing to store, but the answer ends the exchange: left to the reply timer, the switch-off
+      // would be sent again (restarting the UPS's countdown) and the link reported lost.
       return true;
     default:
       return false;

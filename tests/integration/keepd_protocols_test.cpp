@@ -138,9 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
 // keepd on a single-phase binary UPS for the requests only that family answers.
 class KeepdSinglePhase : public KeepdOnSimulator {
  protected:
-  void Start(int protocol, const std::string& model) {
+  void Start(int protocol, const std::string& model, const std::string& values = "") {
     ASSERT_NO_FATAL_FAILURE(StartUps(protocol));
-    ASSERT_TRUE(StartKeepd(model, Dword("SrvPollingUps", 1)));
+    ASSERT_TRUE(StartKeepd(model, Dword("SrvPollingUps", 1) + values));
     client_ = Connect();
     ASSERT_NE(nullptr, client_) << server_->StandardError();
     ASSERT_TRUE(WaitUntil([&] { return client_->Ask("<|101|>").rfind("<|101|0|0|", 0) == 0; }, kLimit))
@@ -227,6 +227,25 @@ TEST_F(KeepdSinglePhase, ProtocolTwoPagesItsEventListAndKeepsItsCalendar) {
   EXPECT_EQ(read.substr(6, 5), "1|2|0") << read;
   EXPECT_EQ(1, Received("52 0 170 170 170 7 48 1")) << sim_->RecordedQueries();
   EXPECT_EQ(1, Received("52 1 18 36 170 24 0 2")) << sim_->RecordedQueries();
+}
+
+// The road to the shutdown on this family: the battery runs down, the script runs once and the UPS
+// is told once to switch off after 180 s and to restart 60 s after the mains return.
+TEST_F(KeepdSinglePhase, APowerFailureSwitchesTheUpsOffOnceAndShutsDownOnce) {
+  ASSERT_NO_FATAL_FAILURE(Start(0, "Keep SineGuard 1500",
+                                Dword("UpsFixedTime", 4) + Dword("UpsOffEnabled", 1) + Dword("UpsOffDelay", 180) +
+                                    Dword("UpsOnEnabled", 1) + Dword("UpsOnDelay", 60) +
+                                    EventLists({"4|$LOG", "6|$LOG", "10|$LOG|$SHUTDOWN"})));
+  ASSERT_EQ("OK\n", sim_->Command("set battery"));
+  ASSERT_TRUE(WaitForLine(kMainsFailed)) << tree_.LogText();
+  ASSERT_TRUE(WaitUntil([&] { return ScriptRuns() >= 1; }, milliseconds(60000))) << tree_.LogText();
+  ASSERT_TRUE(WaitUntil([&] { return Received("10 180 0 0 0 60 0 0 0") >= 1; }, kLimit)) << sim_->RecordedQueries();
+  // The server runs on: nothing happens twice, and the link is not taken for lost.
+  std::this_thread::sleep_for(milliseconds(8000));
+  EXPECT_EQ(1, ScriptRuns()) << ShutdownRequests();
+  EXPECT_EQ(1, CountOccurrences(sim_->RecordedQueries(), "\n10 ")) << sim_->RecordedQueries();
+  EXPECT_EQ(1, LogLines("Shutdown of this computer started")) << tree_.LogText();
+  EXPECT_FALSE(LogShows("Communication with the UPS lost", milliseconds(0))) << tree_.LogText();
 }
 
 // The query protocol's identification answer as real units send it: names with blanks, or dashes.

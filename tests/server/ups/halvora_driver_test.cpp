@@ -226,6 +226,12 @@ TEST_F(HalvoraDriverTest, TheBatteryTestResultComesOnlyFromTheShortTest) {
   EXPECT_EQ(ups_.Test.BatteryTestResult, "&");
 }
 
+TEST_F(HalvoraDriverTest, TheSwitchOffIsAnsweredOnceAndNotSentAgain) {
+  Request(0, {"2", "180", "60"});
+  ASSERT_TRUE(Answer(10, Data().Dword(2, 180).Dword(6, 60)));
+  EXPECT_TRUE(command_.Exchange.Queue.empty());
+}
+
 TEST_F(HalvoraDriverTest, RefusalsMarkWhatTheUpsWouldNotTell) {
   Request(0, {"102"});
   std::string buffer = Reply(1, Data().Word(2, 700).Word(4, 230).Word(6, 30).Word(8, 50)) + Refusal() + Refusal() +
