@@ -113,9 +113,10 @@ void MainCycle::Tick() {
   }
 
   // A running calibration test measures the autonomy by counting the seconds of discharge, so the
-  // estimate and the calibration check stay out of its way.
-  if (OnBattery(main) && CalibrationTestRunning(ups)) {
-    ++main.AutonomyTime;
+  // estimate and the calibration check stay out of its way until the test has stored its count:
+  // the UPS is back on mains before the stop completes, and a recharge step then would wipe it.
+  if (CalibrationTestRunning(ups)) {
+    if (OnBattery(main)) ++main.AutonomyTime;
   } else {
     if (OnBattery(main)) {
       // Once a shutdown is under way the estimate no longer matters.

@@ -173,8 +173,13 @@ TEST_F(KeepdSinglePhase, TheAutonomyCalibrationRunsFromStartToStop) {
   EXPECT_TRUE(LogShows("Autonomy test started")) << tree_.LogText();
 
   // On battery for the test, the server counts the seconds it lasts.
-  ASSERT_TRUE(WaitUntil([&] { return client_->Ask("<|101|>").rfind("<|101|1|", 0) == 0; }, kLimit));
-  std::this_thread::sleep_for(milliseconds(2500));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const std::vector<std::string> status = AnswerFields(client_->Ask("<|101|>"));
+        std::this_thread::sleep_for(milliseconds(100));
+        return status.size() > 5 && status[1] == "1" && std::stoi(status[5]) >= 2;
+      },
+      kLimit));
 
   const std::string stopped = client_->Ask("<|401|0|>");
   const std::vector<std::string> fields = AnswerFields(stopped);

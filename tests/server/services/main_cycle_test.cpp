@@ -363,6 +363,11 @@ TEST_F(MainCycleTest, CalibrationTestCountsTheAutonomyInsteadOfEstimatingIt) {
   Ticks(91);
   EXPECT_EQ(120, main().AutonomyTime);
   EXPECT_EQ(Texts{}, Logged()) << "no countdown while calibrating";
+
+  // Stopped, the UPS is back on mains before the test has stored what it counted.
+  NewStatus("0");
+  Ticks(3);
+  EXPECT_EQ(120, main().AutonomyTime) << "the count is kept for the end of the test";
 }
 
 TEST_F(MainCycleTest, WithoutServerShutdownOnlyThePowerEventsRemain) {
