@@ -49,7 +49,7 @@ bool HalvoraDriver::Parse(DriverContext& context, std::string& buffer) {
 
   const HalvoraItem head = ParseHalvoraItem(exchange.Queue.front());
   std::optional<std::string> next;
-  const bool stored = StoreHalvoraReply(context, HalvoraReplyInput{protocol_, head.hint, refused}, reply, next);
+  const bool stored = StoreHalvoraReply(context, HalvoraReplyInput{head.hint, refused}, reply, next);
   if (next) exchange.Queue.insert(exchange.Queue.begin() + 1, std::move(*next));
   return stored;
 }

@@ -13,7 +13,6 @@ namespace keep::server {
 
 // What storing a reply needs beyond the context.
 struct HalvoraReplyInput {
-  int protocol = 0;
   int64_t hint = 0;       // the number of the queue item the reply answers (halvora_commands.h)
   bool refused = false;   // the UPS answered "Ko"; byte 1 still holds the command
 };
