@@ -1,5 +1,5 @@
-# Collects the sources of one folder. Platform-specific files carry a suffix (_posix, _win32) and
-# only the current platform's are taken, so no #ifdef is needed in the logic.
+# Collects the sources of one folder. Platform-specific files carry a suffix (_posix, _win32, _linux)
+# and only the current platform's are taken, so no #ifdef is needed in the logic.
 function(keep_collect_sources out_var dir)
   file(GLOB_RECURSE found CONFIGURE_DEPENDS "${dir}/*.cpp")
   set(result "")
@@ -9,6 +9,9 @@ function(keep_collect_sources out_var dir)
       continue()
     endif()
     if(NOT WIN32 AND name MATCHES "_win32$")
+      continue()
+    endif()
+    if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" AND name MATCHES "_linux$")
       continue()
     endif()
     if(name MATCHES "_main$")
