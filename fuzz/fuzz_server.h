@@ -33,6 +33,7 @@ struct FuzzServer {
       dialogs,
       [](const std::string&, std::string_view, const platform::StartOptions&) { return false; },
       [](std::string_view) {},
+      nullptr,
       nullptr};
   server::ServerContext context{environment, server::ServerOptions{}};
 };

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
+#include "platform/hid_devices.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system_log.h"
@@ -32,6 +33,8 @@ struct ServerEnvironment {
   std::function<void(std::string_view)> echo_error;
   // Opens the system's log of services under a source name; empty: the server writes no such log.
   std::function<std::unique_ptr<platform::SystemLog>(const std::string&)> open_system_log;
+  // Makes the USB link's device controller; empty: a USB link cannot be created.
+  platform::HidControllerFactory hid_controllers;
 };
 
 }  // namespace keep::server

@@ -82,7 +82,8 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
                                 *dialogs,
                                 &platform::StartProgram,
                                 [](std::string_view text) { std::cerr << text << std::endl; },
-                                [](const std::string& source) { return platform::SystemLog::Create(source); }};
+                                [](const std::string& source) { return platform::SystemLog::Create(source); },
+                                &platform::CreateSystemHidController};
   ServerContext context(environment, options);
 
   auto mailbox = std::make_shared<QuestionMailbox>();

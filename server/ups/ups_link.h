@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/event_loop.h"
+#include "platform/hid_devices.h"
 #include "server/core/setup_data.h"
 #include "server/links/logger.h"
 
@@ -26,6 +27,13 @@ class UpsLink {
   virtual void Free() = 0;
   // True for links whose lost connection the wake-up reopens first (the network adapter).
   virtual bool ReopensOnWakeUp() const { return false; }
+  // False for links that carry no wake-up text (USB: the device is awake when attached).
+  virtual bool SendsWakeUp() const { return true; }
+  // Milliseconds after a query that expects a reply at which the manager fetches the answer with
+  // PollAnswer (USB feature reports, which the UPS never sends unasked); 0: answers arrive by
+  // themselves.
+  virtual int64_t AnswerPollDelayMs() const { return 0; }
+  virtual void PollAnswer() {}
 };
 
 // Received blocks reach `on_receive` on the loop, in order.
@@ -35,7 +43,15 @@ using ReceiveHandler = std::function<void(std::string)>;
 using UpsLinkFactory =
     std::function<std::unique_ptr<UpsLink>(uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive)>;
 
-// The real links: 0 serial port, 2 network adapter.
-std::unique_ptr<UpsLink> CreateSystemUpsLink(uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive);
+// What the real links need beyond the loop: the USB link's device controller and the debug switch
+// (its own dump of reports; the other links get a traffic log instead).
+struct SystemLinkOptions {
+  platform::HidControllerFactory hid_controllers;
+  bool debug = false;
+};
+
+// The real links: 0 serial port, 1 USB, 2 network adapter.
+std::unique_ptr<UpsLink> CreateSystemUpsLink(uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive,
+                                             const SystemLinkOptions& options);
 
 }  // namespace keep::server

@@ -20,7 +20,12 @@ int32_t CodeOf(const TStringList& fields) {
 }  // namespace
 
 UpsManager::UpsManager(ServerContext& context)
-    : context_(context), link_factory_(&CreateSystemUpsLink), driver_factory_([this](int32_t protocol_number) {
+    : context_(context),
+      link_factory_([this](uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive) {
+        return CreateSystemUpsLink(link_type, loop, std::move(on_receive),
+                                   SystemLinkOptions{context_.env.hid_controllers, context_.Debug});
+      }),
+      driver_factory_([this](int32_t protocol_number) {
         // The format is read when the driver is made: the settings are loaded by then.
         DriverServices services;
         services.queue_internal_request = [this](int code, const TStringList& fields) {
@@ -109,7 +114,7 @@ void UpsManager::WakeUp(std::function<void()> then) {
     DriverContext driver = Driver();
     wake = driver_->Init(driver);
   }
-  if (!wake.empty() && link_ != nullptr) {
+  if (!wake.empty() && link_ != nullptr && link_->SendsWakeUp()) {
     if (link_->ReopensOnWakeUp() && CommLost) link_->Open();
     // One send per character, as some UPS firmware wants them.
     for (char c : wake) link_->Send(std::string_view(&c, 1));
@@ -160,6 +165,11 @@ void UpsManager::SendNext() {
         reply_timer_->SetEnabled(false);
         reply_timer_->SetInterval(ReplyTimeout);
         reply_timer_->SetEnabled(true);
+      }
+      if (link_ != nullptr && link_->AnswerPollDelayMs() > 0) {
+        After(link_->AnswerPollDelayMs(), [this] {
+          if (awaiting_reply_ && link_ != nullptr) link_->PollAnswer();
+        });
       }
       return;
     }

@@ -10,6 +10,7 @@
 #include "platform/event_loop.h"
 #include "server/core/server_context.h"
 #include "tests/support/child_process.h"
+#include "tests/support/fake_hid.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/install_tree.h"
@@ -37,7 +38,7 @@ class ServerTestEnv {
                      },
                      [this](std::string_view text) { echoed_.emplace_back(text); },
                      // No system log: a test that needs one gives the context its own writer.
-                     nullptr},
+                     nullptr, hid_.Factory()},
         context_(environment_, options) {
     install_ = temp_.path().string() + "/";
     std::filesystem::create_directories(temp_.path() / "languages");
@@ -93,6 +94,8 @@ class ServerTestEnv {
   server::ServerContext& context() { return context_; }
   const std::string& install() const { return install_; }
   PtyPair& ups() { return ups_; }
+  // The USB devices a USB link of this server finds.
+  FakeHidBus& hid() { return hid_; }
 
  private:
   TempDir temp_;
@@ -108,6 +111,7 @@ class ServerTestEnv {
   FakeDialogs dialogs_;
   RecordingStarter starter_;
   std::vector<std::string> echoed_;
+  FakeHidBus hid_;
   server::ServerEnvironment environment_;
   server::ServerContext context_;
 };

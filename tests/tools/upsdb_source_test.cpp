@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -130,6 +132,25 @@ TEST(DistributedModelSourceTest, BuildsAndCoversEveryProtocolNumber) {
   }
   EXPECT_EQ(protocols, (std::set<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_TRUE(modular_with_modules);
+}
+
+// Every USB unit the database lists must be reachable by the service: the udev rule names its pair.
+TEST(DistributedModelSourceTest, TheUdevRuleCoversEveryUsbPair) {
+  const ModelDatabase database = BuildModelDatabase(test::ReadFileText(test::SourceFolder() + "/dist/bin/upsdb.txt"));
+  const std::string rules = test::ReadFileText(test::SourceFolder() + "/dist/udev/60-keepd-ups.rules");
+  size_t pairs = 0;
+  for (const std::string& line : Unscrambled(database.text)) {
+    const server::ModelRecordResult converted = server::ConvertModelRecord(line);
+    ASSERT_TRUE(converted.record.has_value()) << converted.error;
+    for (const server::TUsbDeviceId& device : converted.record->UsbDevices) {
+      char match[96];
+      std::snprintf(match, sizeof match, "ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\"", device.VendorId,
+                    device.ProductId);
+      EXPECT_NE(rules.find(match), std::string::npos) << match;
+      ++pairs;
+    }
+  }
+  EXPECT_GE(pairs, 4u) << "the report-mode and feature-mode models have USB pairs";
 }
 
 // The database the build made, as an installation of the tests holds it.
