@@ -286,5 +286,18 @@ TEST_F(KeepdSinglePhase, AQueryUpsIsIdentifiedWhateverItsIdentificationText) {
   }
 }
 
+// USB through the system's device layer: with no unit attached keepd runs on and finds the UPS silent,
+// as it would a switched-off one, until a unit of the model arrives.
+TEST_F(KeepdSinglePhase, AUsbLinkWithoutItsUnitStartsAndWaitsForIt) {
+  ASSERT_TRUE(StartKeepd("Keep LineGuard 1000", Dword("UpsManType", 1) + EventLists({"0|$LOG"})));
+  auto client = Connect();
+  ASSERT_NE(nullptr, client);
+  EXPECT_EQ("<|500|>", client->Ask("<|101|>"));
+  EXPECT_TRUE(LogShows("Server started - UPS device "));
+  EXPECT_EQ(std::string::npos, tree_.LogText().find("could not")) << tree_.LogText();
+  EXPECT_EQ("", server_->StandardError());
+  EXPECT_EQ(std::optional<int>(0), StopKeepd());
+}
+
 }  // namespace
 }  // namespace keep::test
