@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -25,10 +26,11 @@ using test::HidReport;
 constexpr auto kLimit = 5000ms;
 constexpr uint16_t kVendor = 0x1234;
 
+// A report of `length` bytes: the identifier, as much of `text` as fits, zeros.
 HidReport Report(uint8_t id, const std::string& text, size_t length) {
   HidReport report(length, 0);
   report[0] = id;
-  std::copy(text.begin(), text.end(), report.begin() + 1);
+  std::copy_n(text.begin(), std::min(text.size(), length - 1), report.begin() + 1);
   return report;
 }
 
