@@ -31,10 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckText(UsbFeatureReportText(data, size), kUsbReportBuffer);
 
   if (size == 0) return 0;
-  const size_t length = data[0] % (kUsbReportBuffer + 8);
+  // Lengths beyond the buffer are asked for too: they must be capped.
+  const size_t asked = data[0] % (kUsbReportBuffer + 8);
+  const size_t length = asked < kUsbReportBuffer ? asked : kUsbReportBuffer;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::string joined;
-  for (const std::string& report : UsbSplitIntoReports(data[0], text, length)) {
+  for (const std::string& report : UsbSplitIntoReports(data[0], text, asked)) {
     Check(report.size() == length);
     Check(static_cast<uint8_t>(report[0]) == data[0]);
     joined.append(report, 1);
