@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -12,6 +11,9 @@
 #include <set>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "platform/readiness_poller.h"
 
 namespace keep::platform {
 namespace {
@@ -50,7 +52,14 @@ using TimerKey = std::pair<int64_t, EventLoop::TimerId>;
 }  // namespace
 
 struct EventLoop::Impl {
-  explicit Impl(const MonotonicClock& c) : clock(c), owner(std::this_thread::get_id()) {}
+  explicit Impl(const MonotonicClock& c)
+      : clock(c), owner(std::this_thread::get_id()), poller(ReadinessPoller::Create()) {
+    if (poller == nullptr) {
+      // Only at start, with no descriptors left: there is no loop to run without it.
+      std::fprintf(stderr, "EventLoop: the system gives no readiness poller\n");
+      std::abort();
+    }
+  }
 
   void CheckLoopThread(const char* call) const {
     if (std::this_thread::get_id() != owner) {
@@ -131,20 +140,46 @@ struct EventLoop::Impl {
     return ran;
   }
 
+  // Waits up to `timeout_ms` for watched descriptors (or a wake-up) and runs the handlers of those
+  // ready.
+  size_t RunReadyWatches(int64_t timeout_ms) {
+    std::vector<ReadinessPoller::Ready> ready;
+    poller->Wait(static_cast<int>(timeout_ms), &ready);
+    size_t ran = 0;
+    for (const ReadinessPoller::Ready& entry : ready) {
+      if (StopRequested()) break;
+      const auto it = watches.find(entry.token);
+      if (it == watches.end()) continue;  // unwatched by an earlier handler of this turn
+      std::shared_ptr<WatchHandler> handler = it->second.handler;
+      if (*handler) (*handler)(entry.events);
+      ++ran;
+    }
+    return ran;
+  }
+
+  struct WatchEntry {
+    int descriptor = -1;
+    // Shared so a handler that unwatches itself does not destroy itself mid-call.
+    std::shared_ptr<WatchHandler> handler;
+  };
+
   const MonotonicClock& clock;
   const std::thread::id owner;
 
   // Shared with other threads.
   mutable std::mutex mutex;
-  std::condition_variable wake;
   std::deque<Task> tasks;
   bool stop_requested = false;
+  bool sleeping = false;  // Run() waits in the poller: a posted task must wake it
+  const std::unique_ptr<ReadinessPoller> poller;
 
   // Loop thread only.
   std::map<TimerId, TimerEntry> timers;
   std::set<TimerKey> queue;
   TimerId next_id = 1;
   uint64_t pass = 0;
+  std::map<WatchId, WatchEntry> watches;
+  WatchId next_watch_id = 1;
 };
 
 EventLoop::EventLoop(const MonotonicClock& clock) : impl_(std::make_unique<Impl>(clock)) {}
@@ -152,11 +187,13 @@ EventLoop::EventLoop(const MonotonicClock& clock) : impl_(std::make_unique<Impl>
 EventLoop::~EventLoop() = default;
 
 void EventLoop::Post(Task task) {
+  bool sleeping = false;
   {
     std::lock_guard lock(impl_->mutex);
     impl_->tasks.push_back(std::move(task));
+    sleeping = impl_->sleeping;
   }
-  impl_->wake.notify_one();
+  if (sleeping) impl_->poller->Wake();
 }
 
 EventLoop::TimerId EventLoop::AddTimer(int64_t interval_ms, bool repeating, Task callback) {
@@ -194,18 +231,20 @@ void EventLoop::Run() {
     impl_->RunTaskBatch();
     impl_->RunDueTimers();
 
-    std::unique_lock lock(impl_->mutex);
-    if (impl_->stop_requested || !impl_->tasks.empty()) continue;
-    int64_t wait_ms = -1;
-    if (!impl_->queue.empty()) {
-      wait_ms = std::min(MsUntil(impl_->queue.begin()->first, impl_->clock.NowMs()), kMaxWaitMs);
+    int64_t wait_ms = 0;
+    {
+      std::lock_guard lock(impl_->mutex);
+      if (impl_->stop_requested) break;
+      if (impl_->tasks.empty()) {
+        wait_ms = impl_->queue.empty()
+                      ? -1
+                      : std::min(MsUntil(impl_->queue.begin()->first, impl_->clock.NowMs()), kMaxWaitMs);
+      }
+      impl_->sleeping = wait_ms != 0;
     }
-    auto woken = [this] { return impl_->stop_requested || !impl_->tasks.empty(); };
-    if (wait_ms < 0) {
-      impl_->wake.wait(lock, woken);
-    } else if (wait_ms > 0) {
-      impl_->wake.wait_for(lock, std::chrono::milliseconds(wait_ms), woken);
-    }
+    impl_->RunReadyWatches(wait_ms);
+    std::lock_guard lock(impl_->mutex);
+    impl_->sleeping = false;
   }
 }
 
@@ -214,7 +253,7 @@ void EventLoop::Stop() {
     std::lock_guard lock(impl_->mutex);
     impl_->stop_requested = true;
   }
-  impl_->wake.notify_all();
+  impl_->poller->Wake();
 }
 
 bool EventLoop::Stopped() const { return impl_->StopRequested(); }
@@ -224,7 +263,8 @@ size_t EventLoop::RunDue() {
   ++impl_->pass;
   size_t total = 0;
   for (;;) {
-    const size_t ran = impl_->RunTaskBatch() + impl_->RunDueTimers();
+    size_t ran = impl_->RunTaskBatch() + impl_->RunDueTimers();
+    if (!impl_->StopRequested()) ran += impl_->RunReadyWatches(0);
     if (ran == 0) break;
     total += ran;
   }
@@ -242,6 +282,33 @@ int64_t EventLoop::MsUntilNextWork() const {
 }
 
 bool EventLoop::IsInLoopThread() const { return std::this_thread::get_id() == impl_->owner; }
+
+EventLoop::WatchId EventLoop::Watch(int descriptor, unsigned events, WatchHandler handler) {
+  impl_->CheckLoopThread("Watch");
+  const WatchId id = impl_->next_watch_id++;
+  if (events != 0 && impl_->poller->Watch(descriptor, events, id) != 0) return 0;
+  impl_->watches.emplace(id, Impl::WatchEntry{descriptor, std::make_shared<WatchHandler>(std::move(handler))});
+  return id;
+}
+
+bool EventLoop::ChangeWatch(WatchId id, unsigned events) {
+  impl_->CheckLoopThread("ChangeWatch");
+  const auto it = impl_->watches.find(id);
+  if (it == impl_->watches.end()) return false;
+  if (events == 0) {
+    impl_->poller->Forget(it->second.descriptor);
+    return true;
+  }
+  return impl_->poller->Watch(it->second.descriptor, events, id) == 0;
+}
+
+void EventLoop::Unwatch(WatchId id) {
+  impl_->CheckLoopThread("Unwatch");
+  const auto it = impl_->watches.find(id);
+  if (it == impl_->watches.end()) return;
+  impl_->poller->Forget(it->second.descriptor);
+  impl_->watches.erase(it);
+}
 
 Timer::Timer(EventLoop& loop) : loop_(loop) {}
 

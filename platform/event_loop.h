@@ -45,7 +45,8 @@ class EventLoop {
   bool HasTimer(TimerId id) const;
 
   // Loop thread only: runs until Stop(). Waits in real time for the next due timer (its distance
-  // read from the clock) or for a posted task. Returns at once when Stop() was already called.
+  // read from the clock), a posted task or a watched descriptor; nothing runs while nothing happens.
+  // Returns at once when Stop() was already called.
   void Run();
   // Any thread: Run() (or RunDue()) returns after the task or timer that is running now. Final: the
   // loop runs nothing more afterwards.
@@ -59,7 +60,9 @@ class EventLoop {
   // once per call rather than forever. A task that posts itself again on every run would keep the
   // call from returning, as it would keep Run() busy.
   // Does nothing after Stop(), and stops early when a callback calls Stop().
-  // The tool of tests with a ManualClock: advance the clock, then RunDue().
+  // The tool of tests with a ManualClock: advance the clock, then RunDue(). Watched descriptors that
+  // are ready now count as due; a handler that leaves its descriptor ready keeps the call going, as
+  // a task that posts itself does.
   size_t RunDue();
 
   // Loop thread only. Milliseconds until the next timer is due (0 when a task is waiting or a timer
@@ -68,6 +71,23 @@ class EventLoop {
 
   // True on the thread that created the loop (which must be the one that runs it).
   bool IsInLoopThread() const;
+
+  // Descriptors the loop waits on together with its timers and tasks.
+  using WatchId = uint64_t;
+  using WatchHandler = std::function<void(unsigned events)>;
+  static constexpr unsigned kReadable = 1;
+  static constexpr unsigned kWritable = 2;
+  // Loop thread only. Runs `handler` on the loop, with kReadable and/or kWritable, whenever
+  // `descriptor` is ready for what `events` asks, and again at every turn while it stays so (a
+  // hang-up or an error counts as ready, so the next read or write meets it). Unwatch before closing
+  // the descriptor. 0 when the system will not watch it.
+  WatchId Watch(int descriptor, unsigned events, WatchHandler handler);
+  // Loop thread only: waits for other events from now on; 0 pauses the watch. False for an unknown id
+  // or when the system refuses.
+  bool ChangeWatch(WatchId id, unsigned events);
+  // Loop thread only. A handler may unwatch any watch, itself included; an unwatched handler that was
+  // also ready in the same turn does not run. Unknown ids are ignored.
+  void Unwatch(WatchId id);
 
  private:
   struct Impl;

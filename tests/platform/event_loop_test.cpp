@@ -2,8 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -270,6 +274,109 @@ TEST_F(EventLoopRunTest, RunFiresTimersByTheInjectedClock) {
   loop_.Run();
   EXPECT_EQ(ticks, 3);
   EXPECT_FALSE(watchdog_fired_);
+}
+
+TEST_F(EventLoopRunTest, BytesOnAWatchedDescriptorWakeRunWithNothingElsePlanned) {
+  int fds[2];
+  ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC | O_NONBLOCK));
+  ArmWatchdog();
+  std::string got;
+  loop_.Watch(fds[0], EventLoop::kReadable, [&](unsigned) {
+    char byte = 0;
+    if (::read(fds[0], &byte, 1) == 1) got += byte;
+    if (got == "ok") loop_.Stop();
+  });
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(2, ::write(fds[1], "ok", 2));
+  });
+  loop_.Run();
+  writer.join();
+  EXPECT_EQ("ok", got);
+  EXPECT_FALSE(watchdog_fired_);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+// Descriptors driven by RunDue, as the tests of everything built on the loop drive them.
+class EventLoopWatchTest : public EventLoopTest {
+ protected:
+  EventLoopWatchTest() {
+    for (int* pipe : {first_, second_}) EXPECT_EQ(0, ::pipe2(pipe, O_CLOEXEC | O_NONBLOCK));
+  }
+  ~EventLoopWatchTest() override {
+    for (int fd : {first_[0], first_[1], second_[0], second_[1]}) ::close(fd);
+  }
+  static void Put(int fd, const char* bytes) { ASSERT_EQ(static_cast<ssize_t>(std::strlen(bytes)), ::write(fd, bytes, std::strlen(bytes))); }
+  int first_[2] = {-1, -1};
+  int second_[2] = {-1, -1};
+};
+
+TEST_F(EventLoopWatchTest, AHandlerRunsWhileItsDescriptorStaysReadyAndNotWhenPaused) {
+  std::string read;
+  const EventLoop::WatchId id = loop_.Watch(first_[0], EventLoop::kReadable, [&](unsigned events) {
+    EXPECT_EQ(EventLoop::kReadable, events);
+    char byte = 0;
+    if (::read(first_[0], &byte, 1) == 1) read += byte;  // one byte a call: the rest stays ready
+  });
+  ASSERT_NE(0u, id);
+  EXPECT_EQ(0u, loop_.RunDue()) << "nothing to read";
+  Put(first_[1], "abc");
+  EXPECT_EQ(3u, loop_.RunDue());
+  EXPECT_EQ("abc", read);
+
+  ASSERT_TRUE(loop_.ChangeWatch(id, 0));
+  Put(first_[1], "d");
+  EXPECT_EQ(0u, loop_.RunDue()) << "paused";
+  ASSERT_TRUE(loop_.ChangeWatch(id, EventLoop::kReadable));
+  EXPECT_EQ(1u, loop_.RunDue());
+  EXPECT_EQ("abcd", read);
+
+  int writable = 0;
+  EventLoop::WatchId writer = 0;
+  writer = loop_.Watch(first_[1], EventLoop::kWritable, [&](unsigned events) {
+    EXPECT_EQ(EventLoop::kWritable, events);
+    ++writable;
+    loop_.Unwatch(writer);
+  });
+  loop_.RunDue();
+  EXPECT_EQ(1, writable) << "an empty pipe is writable; the handler unwatched itself";
+  loop_.Unwatch(id);
+  EXPECT_FALSE(loop_.ChangeWatch(id, EventLoop::kReadable));
+}
+
+TEST_F(EventLoopWatchTest, AHandlerThatUnwatchesAnotherReadyOneKeepsItFromRunning) {
+  int runs = 0;
+  EventLoop::WatchId one = 0;
+  EventLoop::WatchId two = 0;
+  one = loop_.Watch(first_[0], EventLoop::kReadable, [&](unsigned) {
+    ++runs;
+    loop_.Unwatch(one);
+    loop_.Unwatch(two);
+  });
+  two = loop_.Watch(second_[0], EventLoop::kReadable, [&](unsigned) {
+    ++runs;
+    loop_.Unwatch(one);
+    loop_.Unwatch(two);
+  });
+  Put(first_[1], "x");
+  Put(second_[1], "y");
+  loop_.RunDue();
+  EXPECT_EQ(1, runs);
+}
+
+TEST_F(EventLoopWatchTest, AHangUpReachesTheReader) {
+  ssize_t last_read = -1;
+  loop_.Watch(first_[0], EventLoop::kReadable, [&](unsigned events) {
+    EXPECT_NE(0u, events & EventLoop::kReadable);
+    char byte = 0;
+    last_read = ::read(first_[0], &byte, 1);
+    loop_.Stop();  // the end stays readable: stop, as the owner closing it would
+  });
+  ::close(first_[1]);
+  first_[1] = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // closed by the fixture
+  loop_.RunDue();
+  EXPECT_EQ(0, last_read) << "end of file";
 }
 
 class TimerTest : public EventLoopTest {
