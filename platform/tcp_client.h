@@ -65,6 +65,9 @@ class TcpClient {
   virtual int WaitReadable(int timeout_ms, bool* readable) = 0;
   // Closes the connection; afterwards every call gives 10057. Closing again does nothing.
   virtual void Close() = 0;
+  // What an event loop watches for the bytes arriving (EventLoop::Watch); -1 once closed. It stays
+  // the client's: unwatch it before Close.
+  virtual int Descriptor() const = 0;
 };
 
 }  // namespace keep::platform

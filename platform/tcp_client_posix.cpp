@@ -116,6 +116,8 @@ class PosixTcpClient : public TcpClient {
     fd_ = -1;
   }
 
+  int Descriptor() const override { return fd_; }
+
  private:
   int fd_;
 };

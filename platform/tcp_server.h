@@ -1,17 +1,17 @@
 // A TCP server for line-oriented clients over IPv4: it accepts connections up to its bound, splits what
-// each client sends into lines and hands them to the event loop, and writes the loop's answers without
-// ever making the loop wait on a socket.
+// each client sends into lines and hands them to its handlers, and writes the answers without ever
+// making the loop wait on a socket.
 //
-// Threads: every connection has one thread of its own that only reads and writes its socket; an accept
-// thread takes new connections. Everything else happens on the loop thread: every handler runs there,
-// and every method below is for the loop thread only (the server checks nothing of the kind itself, so
-// calling from elsewhere is a data race).
+// Threads: none of its own. The listener and every connection are descriptors the event loop watches
+// beside its timers, so the server costs the same threads for one client as for a thousand. Every
+// handler runs on the loop thread, and every method below is for the loop thread only (the server
+// checks nothing of the kind itself, so calling from elsewhere is a data race).
 //
-// Order: a connection has at most one item (a line, an overlong notice or a raw block) in flight. Its
-// thread posts one item and splits nothing more until the item's handler has returned on the loop; the
-// server then lets it go on by itself. A handler that wants the bytes after its line unsplit calls
-// ReadRawNext before it returns. So items reach the loop strictly in the order the client sent them, and
-// a raw block can never be overtaken by the lines behind it.
+// Order: a connection has at most one item (a line, an overlong notice or a raw block) in flight: the
+// next is split off only after the handler of the last has returned, and a few at most per connection
+// and turn of the loop, so one client's flood cannot starve the others. A handler that wants the bytes
+// after its line unsplit calls ReadRawNext before it returns. So items reach the handlers strictly in
+// the order the client sent them, and a raw block can never be overtaken by the lines behind it.
 //
 // Errors are codes like those of TcpClient (0 for success, see MapSocketError in tcp_client.h).
 #pragma once
@@ -50,10 +50,9 @@ struct TcpLineServerLimits {
   // The answers waiting for all clients together; the client whose answer would pass it is
   // disconnected instead, so the server's memory stays bounded whatever many clients do.
   size_t total_send_bytes = 0;
-  // Connections open at once (each costs descriptors and a thread); more are refused at accept.
+  // Connections open at once (each costs a descriptor and its buffers); more are refused at accept.
   size_t max_connections = 0;
-  // Accept thread: whether a client from `peer` (dotted IPv4) may connect; empty admits everyone.
-  // It must only read what it was made with.
+  // Whether a client from `peer` (dotted IPv4) may connect; empty admits everyone. Runs on the loop.
   std::function<bool(const std::string& peer)> admit;
 };
 
@@ -109,8 +108,9 @@ class TcpLineServer {
   // The port listened on; 0 when not listening.
   virtual uint16_t Port() const = 0;
 
-  // Queues `line` plus CR LF for the client; the line must not hold line breaks itself. Returns at once:
-  // the connection's thread writes. False when the connection is unknown, closing or gone. When the
+  // Queues `line` plus CR LF for the client; the line must not hold line breaks itself. Never waits:
+  // what the socket takes now is written (inside the client's own item handler, when the handler
+  // returns), the rest as the client reads. False when the connection is unknown or gone. When the
   // queued bytes would exceed the send buffer, the client (which has stopped reading) is disconnected
   // instead, and false is returned; other clients are not affected.
   virtual bool Send(ConnectionId id, std::string_view line) = 0;
@@ -134,7 +134,9 @@ class TcpLineServer {
   virtual void ResumeItems(ConnectionId id) = 0;
 
   // Reads nothing more from the client (no further item is delivered), writes what was sent to it,
-  // then closes the connection. Unknown ids are ignored.
+  // then closes the connection: on_disconnect is reported once all is written, while the socket still
+  // takes (and drops) what the client sends for a second, so that its unread input cannot reset the
+  // connection and destroy the last answer in transit. Unknown ids are ignored.
   virtual void CloseAfterSending(ConnectionId id) = 0;
   // Closes the connection at once; queued answers are dropped and no further item is delivered.
   // on_disconnect follows. Unknown ids are ignored.
@@ -144,9 +146,8 @@ class TcpLineServer {
   // nor reported gone.
   virtual std::vector<ClientConnection> Connections() const = 0;
 
-  // Closes the listener and every connection and joins every thread of the server. No handler runs
-  // after it returns (items already posted are dropped; on_disconnect is not reported). Doing it again
-  // does nothing.
+  // Closes the listener and every connection. No handler runs after it returns (reports already on
+  // their way are dropped; on_disconnect is not reported). Doing it again does nothing.
   virtual void Stop() = 0;
 };
 

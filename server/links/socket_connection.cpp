@@ -176,22 +176,66 @@ void TClientSocketConnection::DoOpen() {
   const int code = platform::TcpClient::Connect(address, static_cast<uint16_t>(port), connect_timeout_ms_, &socket);
   if (code != 0 || !socket) throw ESocketError(code, "connect", kCannotOpenSocket);
 
+  if (!DontSynchronize && event_loop_ != nullptr) {
+    const platform::EventLoop::WatchId watch =
+        event_loop_->Watch(socket->Descriptor(), platform::EventLoop::kReadable, [this](unsigned) { OnReadable(); });
+    // A link that counts as closed must not hold its peer: `socket` closes on the way out.
+    if (watch == 0) throw ESocketError(errno != 0 ? errno : ENOMEM, "epoll_ctl");
+    std::lock_guard<std::mutex> guard(lock_);
+    socket_ = std::move(socket);
+    watching_loop_ = event_loop_;
+    watch_ = watch;
+    return;
+  }
   std::lock_guard<std::mutex> guard(lock_);
   socket_ = std::move(socket);
   try {
-    platform::EventLoop* loop = DontSynchronize ? nullptr : event_loop_;
-    thread_ = std::make_unique<TClientSocketThread>(*this, *socket_, loop);
+    thread_ = std::make_unique<TClientSocketThread>(*this, *socket_, nullptr);
   } catch (const std::system_error& e) {
-    // A link that counts as closed must not hold its peer.
     socket_.reset();
     throw ESocketError(e.code().value(), "CreateThread");
   }
 }
 
+void TClientSocketConnection::OnReadable() {
+  const int count = InQueue();
+  if (count <= 0) {
+    // Readable with nothing to read: the peer closed or the socket failed. Nothing more will come;
+    // the link stays open until it is closed, as with the receive thread.
+    watching_loop_->ChangeWatch(watch_, 0);
+    return;
+  }
+  try {
+    DoRxChar(count);
+  } catch (const std::exception&) {
+    // No caller to go to here; a failed read shows again at the next report.
+  }
+  // Closed by its own handler: the watch went with it.
+  if (watch_ == 0) return;
+  if (InQueue() >= count) {
+    platform::EventLoop& loop = *watching_loop_;
+    loop.ChangeWatch(watch_, 0);
+    resume_ = loop.AddTimer(kSocketPollIntervalMs, false, [this] {
+      resume_ = 0;
+      watching_loop_->ChangeWatch(watch_, platform::EventLoop::kReadable);
+    });
+  }
+}
+
+void TClientSocketConnection::StopWatching() {
+  if (watching_loop_ == nullptr) return;
+  if (resume_ != 0) watching_loop_->CancelTimer(resume_);
+  watching_loop_->Unwatch(watch_);
+  resume_ = 0;
+  watch_ = 0;
+  watching_loop_ = nullptr;
+}
+
 void TClientSocketConnection::DoClose() { ReleaseSocket(); }
 
 void TClientSocketConnection::ReleaseSocket() {
-  // The thread first: it uses the socket, and a hand-over it waits for is cancelled here.
+  // The watch or the thread first: they use the socket.
+  StopWatching();
   thread_.reset();
   std::lock_guard<std::mutex> guard(lock_);
   socket_.reset();

@@ -1,15 +1,15 @@
 // A TCP client link: a communication connection to a peer given by address or host name and by port
-// or service name, with a receive thread that looks every 100 ms for bytes that have arrived and
-// reports their number through OnRxChar. Several small packets that arrive within one interval are
-// reported as one count; bytes the handler leaves unread are reported again at the next look.
+// or service name, that reports the number of bytes arrived through OnRxChar. Packets that arrive
+// before the report runs are reported as one count; bytes the handler leaves unread are reported
+// again kSocketPollIntervalMs later (not at once, so a handler that ignores them is not called over
+// and over).
 //
 // Threads: the connection is configured, opened and closed from one thread, the loop thread when an
-// event loop is given. The receive thread runs DoRxChar on itself when DontSynchronize is true;
-// otherwise it hands the call to the loop (SetEventLoop) and waits until it has run, so all received
-// data is handled on the loop thread. Without a loop the call runs on the receive thread as well.
-// InQueue, PurgeIn, PurgeOut, WriteData and ReadData may be called from either thread; they are
-// serialised by the socket's lock. A handler that runs on the receive thread must not close the
-// connection.
+// event loop is given. With a loop (SetEventLoop) and DontSynchronize false, the loop watches the
+// socket and DoRxChar runs on it as soon as bytes arrive: no thread of its own. Otherwise a receive
+// thread looks every kSocketPollIntervalMs and runs DoRxChar on itself. InQueue, PurgeIn, PurgeOut,
+// WriteData and ReadData may be called from either thread; they are serialised by the socket's lock.
+// A handler that runs on the receive thread must not close the connection.
 //
 // Errors: failures raise EConnectError (ESocketError when a socket call failed, with its code).
 // A connection the peer drops is not noticed: nothing more arrives, and a send on it fails with a
@@ -34,7 +34,8 @@ inline constexpr char kNoSocketAddress[] = "No address or host name given";
 inline constexpr int kDefaultConnectTimeoutMs = 5000;
 // How long a send waits for the system to take the bytes of a peer that has stopped reading.
 inline constexpr int kSocketSendTimeoutMs = 5000;
-// The interval at which the receive thread looks for arrived bytes.
+// The interval at which the receive thread looks for arrived bytes, and after which bytes a handler
+// left unread are reported again.
 inline constexpr int kSocketPollIntervalMs = 100;
 
 class ESocketError : public EConnectError {
@@ -69,8 +70,8 @@ class TClientSocketConnection : public TCommunicationConnection {
   // Negative: as long as the system's connect takes.
   int ConnectTimeoutMs() const { return connect_timeout_ms_; }
   void SetConnectTimeoutMs(int value);
-  // The loop that OnRxChar is handed to when DontSynchronize is false; not owned, must outlive the
-  // connection. Null: OnRxChar runs on the receive thread.
+  // The loop that watches the socket and runs OnRxChar when DontSynchronize is false; not owned, must
+  // outlive the connection. Null: OnRxChar runs on the receive thread.
   void SetEventLoop(platform::EventLoop* loop);
 
   // -1 when inactive; otherwise the bytes waiting to be read (0 when the socket cannot say).
@@ -88,17 +89,20 @@ class TClientSocketConnection : public TCommunicationConnection {
 
  protected:
   // Looks up the peer (Host, else Address; Service, else Port), connects within ConnectTimeoutMs and
-  // starts the receive thread. An empty Address without Host raises EConnectError kNoSocketAddress; a
+  // starts watching it (or the receive thread). An empty Address without Host raises EConnectError kNoSocketAddress; a
   // failed look-up ESocketError 10057; a port outside 1-65535 or a failed connect ESocketError with
   // the message kCannotOpenSocket. After a failure nothing is left open or running.
   void DoOpen() override;
-  // Stops the receive thread (a hand-over to the loop that has not run yet is cancelled), then closes
-  // the socket. Bytes not yet read are dropped with it.
+  // Stops watching (or stops the receive thread), then closes the socket. Bytes not yet read are
+  // dropped with it.
   void DoClose() override;
 
  private:
   class TClientSocketThread;
   void ReleaseSocket();
+  // The loop's watch found the socket readable.
+  void OnReadable();
+  void StopWatching();
 
   std::string address_;
   std::string host_;
@@ -111,6 +115,10 @@ class TClientSocketConnection : public TCommunicationConnection {
   std::unique_ptr<platform::TcpClient> socket_;
   std::mutex lock_;
   std::unique_ptr<TClientSocketThread> thread_;
+  // Loop thread only: the watch on the socket, and the pause after a report whose bytes were left.
+  platform::EventLoop* watching_loop_ = nullptr;
+  platform::EventLoop::WatchId watch_ = 0;
+  platform::EventLoop::TimerId resume_ = 0;
 };
 
 }  // namespace keep::server

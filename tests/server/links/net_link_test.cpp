@@ -173,19 +173,23 @@ TEST_F(NetLinkTest, AfterTheAdapterDropsTheConnectionOpeningAgainReconnects) {
 TEST_F(NetLinkTest, BlocksNotYetDeliveredWhenTheLinkIsFreedAreDropped) {
   CreateOpenAndAccept();
   ASSERT_TRUE(adapter_.Write("late"));
-  // Wait for the receive hand-over to be posted, then queue the freeing behind it: the hand-over reads
-  // the block and posts its delivery, which then runs after the link is gone.
+  // Wait until the block is there to read, and queue the freeing just before its reception: the
+  // reception reads the block and posts its delivery, which then runs after the link is gone.
   const auto deadline = std::chrono::steady_clock::now() + kLimit;
-  while (loop_.MsUntilNextWork() != 0 && std::chrono::steady_clock::now() < deadline) {
+  while (link_.Client()->InQueue() < 4 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(1ms);
   }
-  ASSERT_EQ(loop_.MsUntilNextWork(), 0);
+  ASSERT_EQ(link_.Client()->InQueue(), 4);
   bool freed = false;
-  loop_.Post([&] {
-    EXPECT_EQ(link_.Client()->InQueue(), 0) << "the block was read";
-    link_.FreeNetLink();
-    freed = true;
-  });
+  TCommRxCharEvent receive = link_.Client()->OnRxChar;
+  link_.Client()->OnRxChar = [&, receive](TConnection& sender, int count) {
+    loop_.Post([&] {
+      EXPECT_EQ(link_.Client()->InQueue(), 0) << "the block was read";
+      link_.FreeNetLink();
+      freed = true;
+    });
+    receive(sender, count);
+  };
   loop_.RunDue();
   EXPECT_TRUE(freed);
   EXPECT_EQ(link_.Client(), nullptr);
