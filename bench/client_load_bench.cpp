@@ -1,6 +1,7 @@
 // Load on a running keepd: C clients, each sending <|101|> (scrambled, one line) and waiting for
-// its answer, for D seconds; prints requests per second and the p50/p99 round-trip latency.
-//   client_load_bench [HOST] [PORT] [CLIENTS] [SECONDS]     (default 127.0.0.1 5769 10 5)
+// its answer, for D seconds; prints requests per second and the p50/p99 round-trip latency. IDLE more
+// connections stay open throughout without asking anything, to show what they cost the busy ones.
+//   client_load_bench [HOST] [PORT] [CLIENTS] [SECONDS] [IDLE]     (default 127.0.0.1 5769 10 5 0)
 // Only loopback or the project's own test hosts are meant as targets. Prints figures only.
 #include <algorithm>
 #include <atomic>
@@ -78,10 +79,20 @@ int main(int argc, char** argv) {
   const int port = argc > 2 ? std::atoi(argv[2]) : 5769;
   const int clients = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10;
   const int seconds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
+  const int idle = argc > 5 ? std::max(0, std::atoi(argv[5])) : 0;
   keep::platform::Ipv4Address address;
   if (keep::platform::ResolveIpv4(host, true, &address) != 0 || port <= 0 || port > 65535) {
-    std::fprintf(stderr, "usage: client_load_bench [IPV4-ADDRESS] [PORT] [CLIENTS] [SECONDS]\n");
+    std::fprintf(stderr, "usage: client_load_bench [IPV4-ADDRESS] [PORT] [CLIENTS] [SECONDS] [IDLE]\n");
     return 2;
+  }
+  std::vector<std::unique_ptr<keep::platform::TcpClient>> idle_clients;
+  for (int i = 0; i < idle; ++i) {
+    std::unique_ptr<keep::platform::TcpClient> client;
+    if (keep::platform::TcpClient::Connect(address, static_cast<uint16_t>(port), 5000, &client) != 0) {
+      std::fprintf(stderr, "idle connection %d failed\n", i);
+      return 1;
+    }
+    idle_clients.push_back(std::move(client));
   }
   const auto until = Clock::now() + std::chrono::seconds(seconds);
   std::vector<ClientResult> results(static_cast<size_t>(clients));
@@ -99,8 +110,8 @@ int main(int argc, char** argv) {
     errors += r.errors;
   }
   const size_t requests = all.size();
-  std::printf("clients %d, %d s: %zu requests, %.0f requests/s, p50 %.3f ms, p99 %.3f ms, %d errors\n", clients,
-              seconds, requests, static_cast<double>(requests) / seconds, Percentile(all, 0.50), Percentile(all, 0.99),
+  std::printf("clients %d (+%d idle), %d s: %zu requests, %.0f requests/s, p50 %.3f ms, p99 %.3f ms, %d errors\n",
+              clients, idle, seconds, requests, static_cast<double>(requests) / seconds, Percentile(all, 0.50), Percentile(all, 0.99),
               errors);
   return errors == 0 ? 0 : 1;
 }

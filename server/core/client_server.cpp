@@ -52,7 +52,7 @@ ClientServer::ClientServer(ServerContext& context) : context_(context), access_(
   limits.send_buffer_bytes = kClientSendBufferBytes;
   limits.total_send_bytes = kAllClientsSendBufferBytes;
   limits.max_connections = ClientCap(context.Setup.ServerSetup.SrvMaxClients, context.DescriptorLimit);
-  // A copy: the accept thread asks it, and it must not reach into the context.
+  // A copy, so that it never reaches into a context that changes under it.
   limits.admit = [access = access_](const std::string& peer) { return access.MayConnect(peer); };
   server_ = platform::TcpLineServer::Create(context_.env.loop, std::move(handlers), std::move(limits));
 

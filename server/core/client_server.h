@@ -3,8 +3,8 @@
 // the scheduler upload, the shutdown request). Answers and notices go out scrambled, one whole line
 // each, so answers never interleave within a line.
 //
-// Main loop only: the connections' threads only read and write their sockets and post each line to
-// the loop, so checks, queueing and answers all run beside the main cycle, never against it. No
+// Main loop only: the loop watches the connections' sockets beside its timers, so checks, queueing
+// and answers all run beside the main cycle, never against it. No
 // client can exhaust the server: connections are capped (with descriptors kept for the server's own
 // work), a client that stops reading is dropped once its answers pass kClientSendBufferBytes (or all
 // clients' pass kAllClientsSendBufferBytes), downloads are paced, and an address may queue only
@@ -38,9 +38,9 @@ inline constexpr size_t kAllClientsSendBufferBytes = 32 * 1024 * 1024;
 // Requests one client address may have in the queue at once; more are refused (502), so one address
 // cannot hold up everybody else's requests.
 inline constexpr size_t kMaxQueuedPerAddress = 8;
-// Descriptors a connection costs (its socket and its thread's wake-up pipe), and those kept free for
-// the server's own work (files, the UPS link, programs it starts, remote commands, the presence port).
-inline constexpr uint64_t kDescriptorsPerClient = 3;
+// Descriptors a connection costs (its socket), and those kept free for the server's own work (files,
+// the UPS link, programs it starts, remote commands, the presence port).
+inline constexpr uint64_t kDescriptorsPerClient = 1;
 inline constexpr uint64_t kReservedDescriptors = 128;
 inline constexpr size_t kMinClientCap = 8;
 // Refusals at the door are logged once for each burst: again only after this long without one.

@@ -45,8 +45,8 @@ PresenceServer::PresenceServer(ServerContext& context) : impl_(std::make_unique<
   Impl* impl = impl_.get();
   platform::TcpLineServerHandlers handlers;
   handlers.on_connect = [impl](platform::ConnectionId id, const std::string&) {
-    // Every connection holds a thread of the server: one that never sends its line is closed after
-    // a while instead of staying for ever.
+    // Every connection holds a descriptor and a place among the few: one that never sends its line
+    // is closed after a while instead of staying for ever.
     impl->idle_timers[id] = impl->loop.AddTimer(kPresenceIdleLimitMs, false, [impl, id] {
       impl->idle_timers.erase(id);
       impl->server->Close(id);
@@ -61,7 +61,7 @@ PresenceServer::PresenceServer(ServerContext& context) : impl_(std::make_unique<
   handlers.on_overlong = [impl](platform::ConnectionId id) { impl->Forget(id); };
   handlers.on_disconnect = [impl](platform::ConnectionId id) { impl->Forget(id); };
   // The answers are a few dozen bytes; a small buffer bounds what a client that never reads can cost,
-  // and a few connections at once are plenty for probes (each costs a thread and descriptors).
+  // and a few connections at once are plenty for probes (each costs a descriptor).
   platform::TcpLineServerLimits limits;
   limits.send_buffer_bytes = 4096;
   limits.max_connections = kMaxPresenceConnections;

@@ -52,6 +52,14 @@ class KeepdLimits : public KeepdOnSimulator {
     }
     return count;
   }
+  // keepd's threads, as /proc counts them.
+  int Threads() const {
+    std::ifstream status("/proc/" + std::to_string(server_->Pid()) + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+    }
+    return -1;
+  }
   int64_t ResidentKiB() const {
     std::ifstream status("/proc/" + std::to_string(server_->Pid()) + "/status");
     for (std::string line; std::getline(status, line);) {
@@ -163,6 +171,51 @@ TEST_F(KeepdLimits, MoreConnectionsThanDescriptorsAreRefusedAndTheServerKeepsWor
       << ReadFileText(calls);
   EXPECT_EQ(1, CountOccurrences(tree_.LogText(), "refused: the server serves as many clients as it can"))
       << "one line for the burst";
+}
+
+TEST_F(KeepdLimits, AThousandIdleClientsAndAHundredBusyOnesCostKeepdNoThread) {
+  rlimit own{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &own));
+  if (own.rlim_max < 1500)
+    GTEST_SKIP() << "this test needs 1500 descriptors of its own; the hard limit is " << own.rlim_max;
+  own.rlim_cur = own.rlim_max;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &own));
+
+  ASSERT_NO_FATAL_FAILURE(Start(Dword("SrvMaxClients", 2000)));
+  std::unique_ptr<KeepdClient> first = Connect();
+  ASSERT_NE(nullptr, first);
+  ASSERT_EQ(0u, first->Ask("<|101|>").rfind("<|101|", 0));
+  const int threads = Threads();
+  ASSERT_GT(threads, 0);
+
+  std::vector<std::unique_ptr<KeepdClient>> idle;
+  for (int i = 0; i < 1000; ++i) {
+    idle.push_back(KeepdClient::Connect(port_));
+    ASSERT_NE(nullptr, idle.back()) << "connection " << i;
+  }
+  std::vector<std::unique_ptr<KeepdClient>> busy;
+  for (int i = 0; i < 100; ++i) {
+    busy.push_back(KeepdClient::Connect(port_));
+    ASSERT_NE(nullptr, busy.back()) << "busy connection " << i;
+  }
+  // Every busy client asks, then every one reads its answer: a hundred requests in flight at once.
+  int answered = 0;
+  int most_threads = 0;
+  for (int round = 0; round < 20; ++round) {
+    for (std::unique_ptr<KeepdClient>& client : busy) client->SendFrame("<|101|>");
+    for (std::unique_ptr<KeepdClient>& client : busy) {
+      const std::optional<std::string> answer = client->Next();
+      answered += answer.has_value() && answer->rfind("<|101|", 0) == 0 ? 1 : 0;
+    }
+    most_threads = std::max(most_threads, Threads());
+  }
+  EXPECT_EQ(2000, answered);
+  EXPECT_EQ(threads, most_threads) << "1,100 more clients, and the same threads as with one";
+  // The idle ones were kept, not dropped: each is still answered.
+  for (size_t i = 0; i < idle.size(); i += 111) {
+    EXPECT_EQ(0u, idle[i]->Ask("<|101|>").rfind("<|101|", 0)) << "idle client " << i;
+  }
+  EXPECT_EQ(threads, Threads());
 }
 
 // A sanitizer's keepd is several times slower and holds freed memory back on purpose, so there the
