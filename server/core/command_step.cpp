@@ -14,15 +14,54 @@ CommandStep::CommandStep(ServerContext& context, RequestQueue& queue, AnswerRout
   timer_.SetOnTimer([this] { OnTick(); });
 }
 
+CommandStep::~CommandStep() {
+  if (wake_ != 0) context_.env.loop.CancelTimer(wake_);
+  queue_.SetOnAdded(nullptr);
+  if (context_.Manager != nullptr) context_.Manager->SetOnActivity(nullptr);
+}
+
 void CommandStep::Hold(int64_t milliseconds) { held_until_ms_ = context_.env.monotonic.NowMs() + milliseconds; }
 
-void CommandStep::Enable(bool enabled) { timer_.SetEnabled(enabled); }
+void CommandStep::Enable(bool enabled) {
+  enabled_ = enabled;
+  sleeping_ = false;
+  if (wake_ != 0) context_.env.loop.CancelTimer(wake_);
+  wake_ = 0;
+  timer_.SetEnabled(enabled);
+}
+
+bool CommandStep::HasWork() const {
+  const UpsManager* manager = context_.Manager.get();
+  // Without a manager the step keeps ticking as it always did; it has nothing to hook a wake-up on.
+  if (manager == nullptr) return true;
+  return manager->Busy || manager->CommLost || !context_.Server.Info.CompletionDone || !queue_.Empty();
+}
 
 void CommandStep::OnTick() {
   // The next period starts after the step, so a slow step never makes ticks pile up.
   timer_.SetEnabled(false);
   Step();
-  timer_.SetEnabled(true);
+  // Step() may have run the stop sequence's Enable(false).
+  if (!enabled_) return;
+  if (HasWork()) {
+    timer_.SetEnabled(true);
+    return;
+  }
+  sleeping_ = true;
+  last_tick_ms_ = context_.env.monotonic.NowMs();
+  queue_.SetOnAdded([this] { Wake(); });
+  context_.Manager->SetOnActivity([this] { Wake(); });
+}
+
+void CommandStep::Wake() {
+  if (!sleeping_) return;
+  sleeping_ = false;
+  const int64_t since = context_.env.monotonic.NowMs() - last_tick_ms_;
+  const int64_t delay = (kCommandStepIntervalMs - since % kCommandStepIntervalMs) % kCommandStepIntervalMs;
+  wake_ = context_.env.loop.AddTimer(delay, false, [this] {
+    wake_ = 0;
+    OnTick();
+  });
 }
 
 void CommandStep::Step() {

@@ -24,6 +24,7 @@ void RequestQueue::QueueRequest(std::string_view target, std::string_view frame,
   } else {
     items_.push_back(std::move(item));
   }
+  if (on_added_) on_added_();
 }
 
 void RequestQueue::QueueInternalRequest(int code, const TStringList& fields) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,10 @@ class RequestQueue {
   // is connected, nobody is left to read their answers. Commands that change something stay.
   void DropReadsOf(std::string_view target);
 
+  // Called after every item actually added (the command step sleeps while the queue is empty). The
+  // owner of the callback clears it before it goes.
+  void SetOnAdded(std::function<void()> on_added) { on_added_ = std::move(on_added); }
+
   void Clear() { items_.clear(); }
   bool Empty() const { return items_.empty(); }
   size_t Size() const { return items_.size(); }
@@ -49,6 +54,7 @@ class RequestQueue {
 
  private:
   TStringList items_;
+  std::function<void()> on_added_;
 };
 
 }  // namespace keep::server

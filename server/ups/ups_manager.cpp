@@ -109,6 +109,7 @@ void UpsManager::CancelPause() {
 
 void UpsManager::WakeUp(std::function<void()> then) {
   Busy = true;
+  if (on_activity_) on_activity_();
   std::string wake;
   if (driver_ != nullptr) {
     DriverContext driver = Driver();
@@ -127,6 +128,7 @@ void UpsManager::WakeUp(std::function<void()> then) {
 
 bool UpsManager::SendCommand(const TStringList& fields) {
   Busy = true;
+  if (on_activity_) on_activity_();
   UpsCommand.Args.clear();
   UpsCommand.Exchange.Frame.clear();
   UpsCommand.Exchange.Queue.clear();

@@ -66,6 +66,10 @@ class UpsManager {
   // Entry for received bytes. True when they completed the reply to the exchange on the wire.
   bool OnReceive(std::string_view text);
 
+  // Called whenever the manager takes up work (a wake-up or a command): from then on it is Busy until
+  // the work ends. The command step sleeps while the manager is idle and wakes on this.
+  void SetOnActivity(std::function<void()> on_activity) { on_activity_ = std::move(on_activity); }
+
   bool Busy = false;
   bool CommLost = false;
   bool Connected = false;
@@ -95,6 +99,7 @@ class UpsManager {
   std::unique_ptr<platform::Timer> reply_timer_;
   platform::EventLoop::TimerId pause_ = 0;
   bool awaiting_reply_ = false;
+  std::function<void()> on_activity_;
 };
 
 }  // namespace keep::server

@@ -109,6 +109,53 @@ TEST_F(CommandStepTest, TicksEvery100MsOnlyWhileEnabledAndDoesNothingWhileBusy) 
   EXPECT_EQ(1u, queue_.Size());
 }
 
+// An idle server must not be woken ten times a second, yet a request must run at the very tick it
+// always had: the step sleeps between requests and wakes on the 100 ms grid of its last tick.
+TEST_F(CommandStepTest, AnIdleStepSleepsAndWakesOnItsOwnGridForARequestOrTheManagersWork) {
+  step_->Enable(true);
+  queue_.QueueInternalRequest(201, {});  // answered at once: nothing is left to complete
+  Run(100);
+  EXPECT_TRUE(server().Info.CompletionDone);
+  EXPECT_TRUE(step_->Sleeping()) << "that tick left nothing to do";
+  Run(100);
+  EXPECT_EQ(-1, env_.loop().MsUntilNextWork()) << "nothing planned while idle";
+  EXPECT_TRUE(step_->Enabled());
+
+  Run(150);  // 350 ms: between ticks
+  queue_.QueueRequest("10.0.0.5", "<|201|1|>", false);
+  EXPECT_FALSE(step_->Sleeping());
+  Run(40);
+  EXPECT_EQ(1u, queue_.Size()) << "not before the tick at 400 ms";
+  Run(10);
+  EXPECT_TRUE(queue_.Empty());
+  EXPECT_EQ((std::vector<Sent>{{"10.0.0.5", 201, false}}), sent_);
+  Run(100);
+  EXPECT_TRUE(step_->Sleeping());
+
+  // Work the manager takes up outside the step (the identification of the start) wakes it too, and
+  // a request queued meanwhile waits for the reply as it always did.
+  Run(30);
+  manager().WakeUp([this] { manager().SendCommand({"400"}); });
+  EXPECT_FALSE(step_->Sleeping());
+  queue_.QueueRequest("10.0.0.6", "<|402|>", false);
+  Run(2000);
+  EXPECT_EQ("Q\r", link_.Last());
+  EXPECT_EQ(1u, queue_.Size());
+  Reply();
+  Run(100);
+  EXPECT_EQ("R\r", link_.Last());
+  Reply();
+  Run(100);
+  EXPECT_EQ("10.0.0.6", sent_.back().target);
+  Run(100);
+  EXPECT_TRUE(step_->Sleeping());
+
+  step_->Enable(false);
+  queue_.QueueRequest("10.0.0.5", "<|201|1|>", false);
+  Run(1000);
+  EXPECT_EQ(1u, queue_.Size()) << "a disabled step is not woken";
+}
+
 // Regression: the first request after a reset found the completion flag false and was answered
 // once at execution and again by the completion at the next step.
 TEST_F(CommandStepTest, ARequestWithoutExchangeIsAnsweredOnceToItsRequester) {
