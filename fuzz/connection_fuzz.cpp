@@ -24,8 +24,8 @@
 
 #include "common/scrambling.h"
 #include "fuzz/fuzz_server.h"
-#include "server/core/client_server.h"
-#include "server/core/request_queue.h"
+#include "server/services/client_server.h"
+#include "server/services/request_queue.h"
 
 namespace {
 

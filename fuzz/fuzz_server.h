@@ -10,7 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
 #include "platform/hive_registry.h"
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::fuzz {
 

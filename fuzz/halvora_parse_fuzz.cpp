@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "server/core/setup_data.h"
-#include "server/services/server_data.h"
+#include "server/records/server_data.h"
+#include "server/records/setup_data.h"
 #include "server/ups/halvora_commands.h"
 #include "server/ups/halvora_driver.h"
 #include "server/ups/quadrel_frame.h"

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "server/core/setup_data.h"
-#include "server/services/server_data.h"
+#include "server/records/server_data.h"
+#include "server/records/setup_data.h"
 #include "server/ups/megatec_driver.h"
 #include "server/ups/ups_data.h"
 

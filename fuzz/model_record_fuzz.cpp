@@ -11,9 +11,9 @@
 
 #include "common/text_lists.h"
 #include "common/time_text.h"
-#include "server/core/setup_data.h"
+#include "server/records/server_data.h"
+#include "server/records/setup_data.h"
 #include "server/services/model_database.h"
-#include "server/services/server_data.h"
 #include "server/ups/ups_data.h"
 
 namespace {

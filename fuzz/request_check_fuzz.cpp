@@ -12,10 +12,10 @@
 
 #include "common/text_lists.h"
 #include "fuzz/fuzz_server.h"
-#include "server/core/command_codes.h"
-#include "server/core/request_check.h"
-#include "server/core/response_builder.h"
-#include "server/core/server_context.h"
+#include "server/records/command_codes.h"
+#include "server/services/request_check.h"
+#include "server/services/response_builder.h"
+#include "server/services/server_context.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_server.h"
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 #include "server/ups/ups_manager.h"
 
 namespace {

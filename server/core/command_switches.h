@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 

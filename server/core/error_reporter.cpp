@@ -4,9 +4,9 @@
 
 #include "common/fill_params.h"
 #include "platform/system_error.h"
-#include "server/core/error_codes.h"
-#include "server/core/host_integration.h"
 #include "server/core/server_lifecycle.h"
+#include "server/records/error_codes.h"
+#include "server/services/host_integration.h"
 #include "server/services/language.h"
 #include "server/services/recording.h"
 

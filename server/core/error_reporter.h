@@ -2,7 +2,7 @@
 // the log file and standard error.
 #pragma once
 
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 

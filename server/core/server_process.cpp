@@ -14,10 +14,10 @@
 #include "platform/signals.h"
 #include "platform/system_log.h"
 #include "server/core/command_switches.h"
-#include "server/core/host_integration.h"
-#include "server/core/server_context.h"
 #include "server/core/server_lifecycle.h"
+#include "server/services/host_integration.h"
 #include "server/services/language.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {

@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 
 namespace keep::server {
 

@@ -18,9 +18,9 @@
 #include <string_view>
 
 #include "platform/event_loop.h"
-#include "server/core/setup_data.h"
 #include "server/links/logger.h"
 #include "server/links/socket_connection.h"
+#include "server/records/setup_data.h"
 
 namespace keep::server {
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/text_lists.h"
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 
 namespace keep::server {
 

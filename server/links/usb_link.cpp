@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 
 namespace keep::server {
 

@@ -23,9 +23,9 @@
 
 #include "platform/event_loop.h"
 #include "platform/hid_devices.h"
-#include "server/core/setup_data.h"
 #include "server/links/usb_receive_thread.h"
 #include "server/links/usb_reports.h"
+#include "server/records/setup_data.h"
 
 namespace keep::server {
 

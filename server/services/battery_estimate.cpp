@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "server/core/settings.h"
+#include "server/services/settings.h"
 
 namespace keep::server {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 

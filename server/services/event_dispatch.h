@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/text_lists.h"
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/core/setup_data.h"
+#include "server/records/setup_data.h"
 #include "server/services/message_macros.h"
 
 namespace keep::server {

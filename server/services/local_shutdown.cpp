@@ -7,10 +7,10 @@
 #include "common/file_names.h"
 #include "common/text_lists.h"
 #include "platform/process.h"
-#include "server/core/host_integration.h"
-#include "server/core/server_context.h"
+#include "server/services/host_integration.h"
 #include "server/services/remote_command.h"
 #include "server/services/scheduler.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "server/core/setup_data.h"
+#include "server/records/setup_data.h"
 
 namespace keep::server {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "server/core/server_context.h"
 #include "server/services/battery_estimate.h"
+#include "server/services/server_context.h"
 #include "server/services/status_evaluation.h"
 
 namespace keep::server {

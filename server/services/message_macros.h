@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "server/core/setup_data.h"
+#include "server/records/setup_data.h"
 
 namespace keep::server {
 

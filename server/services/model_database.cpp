@@ -6,8 +6,8 @@
 
 #include "common/scrambling.h"
 #include "common/time_text.h"
-#include "server/core/error_codes.h"
-#include "server/core/settings.h"
+#include "server/records/error_codes.h"
+#include "server/services/settings.h"
 #include "server/ups/sentinels.h"
 
 namespace keep::server {

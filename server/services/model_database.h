@@ -25,8 +25,8 @@
 
 #include "common/text_lists.h"
 #include "platform/registry.h"
-#include "server/core/setup_data.h"
-#include "server/services/server_data.h"
+#include "server/records/server_data.h"
+#include "server/records/setup_data.h"
 #include "server/ups/fixed_text.h"
 #include "server/ups/ups_data.h"
 

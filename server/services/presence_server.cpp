@@ -7,7 +7,7 @@
 #include "common/scrambling.h"
 #include "platform/event_loop.h"
 #include "platform/tcp_server.h"
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 

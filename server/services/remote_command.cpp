@@ -20,10 +20,10 @@
 #include "common/text_lists.h"
 #include "platform/system_error.h"
 #include "platform/tcp_client.h"
-#include "server/core/server_context.h"
 #include "server/services/agent_exchange.h"
 #include "server/services/language.h"
 #include "server/services/recording.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "server/core/setup_data.h"
+#include "server/records/setup_data.h"
 
 namespace keep::server {
 

@@ -3,11 +3,11 @@
 #include <string_view>
 
 #include "common/fill_params.h"
-#include "server/core/request_queue.h"
 #include "server/services/battery_estimate.h"
 #include "server/services/language.h"
 #include "server/services/main_cycle.h"
 #include "server/services/recording.h"
+#include "server/services/request_queue.h"
 
 namespace keep::server {
 namespace {

@@ -13,11 +13,11 @@
 #include "common/format_settings.h"
 #include "common/time_text.h"
 #include "platform/clock.h"
-#include "server/core/client_server.h"
-#include "server/core/server_context.h"
+#include "server/services/client_server.h"
 #include "server/services/language.h"
 #include "server/services/recording.h"
 #include "server/services/schedule_file.h"
+#include "server/services/server_context.h"
 #include "server/ups/protocol_driver.h"
 
 namespace keep::server {

@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "server/core/client_server.h"
-#include "server/core/command_step.h"
-#include "server/core/server_context.h"
+#include "server/records/server_data.h"
+#include "server/services/client_server.h"
+#include "server/services/command_step.h"
 #include "server/services/event_dispatch.h"
 #include "server/services/main_cycle.h"
 #include "server/services/recording.h"
-#include "server/services/server_data.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <utility>
 
-#include "server/core/command_codes.h"
+#include "server/records/command_codes.h"
 #include "server/ups/halvora_commands.h"
 #include "server/ups/halvora_replies.h"
 #include "server/ups/halvora_requests.h"

@@ -6,7 +6,7 @@
 
 #include "common/text_lists.h"
 #include "common/time_text.h"
-#include "server/core/command_codes.h"
+#include "server/records/command_codes.h"
 #include "server/ups/halvora_commands.h"
 #include "server/ups/sentinels.h"
 

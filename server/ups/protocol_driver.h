@@ -9,8 +9,8 @@
 
 #include "common/format_settings.h"
 #include "common/text_lists.h"
-#include "server/core/setup_data.h"
-#include "server/services/server_data.h"
+#include "server/records/server_data.h"
+#include "server/records/setup_data.h"
 #include "server/ups/ups_data.h"
 
 namespace keep::server {

@@ -10,8 +10,8 @@
 
 #include "platform/event_loop.h"
 #include "platform/hid_devices.h"
-#include "server/core/setup_data.h"
 #include "server/links/logger.h"
+#include "server/records/setup_data.h"
 
 namespace keep::server {
 

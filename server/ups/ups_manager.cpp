@@ -2,9 +2,9 @@
 
 #include <charconv>
 
-#include "server/core/error_codes.h"
-#include "server/core/server_context.h"
 #include "server/links/traffic_log.h"
+#include "server/records/error_codes.h"
+#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {

@@ -1,9 +1,9 @@
 // The UPS manager on real links against a running upssim, driven by the test on real time.
 #include <gtest/gtest.h>
 
-#include "server/core/command_step.h"
 #include "server/core/server_lifecycle.h"
-#include "server/core/ups_identification.h"
+#include "server/services/command_step.h"
+#include "server/services/ups_identification.h"
 #include "tests/server/server_test_env.h"
 #include "tests/support/upssim_process.h"
 

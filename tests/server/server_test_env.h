@@ -8,7 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "server/core/server_context.h"
+#include "server/services/server_context.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/fake_host.h"

@@ -13,7 +13,7 @@
 
 #include "common/scrambling.h"
 #include "common/text_lists.h"
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 #include "server/services/model_database.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_registry.h"

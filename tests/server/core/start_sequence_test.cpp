@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/serial_port.h"
-#include "server/core/command_step.h"
 #include "server/core/command_switches.h"
-#include "server/core/error_codes.h"
 #include "server/core/error_reporter.h"
 #include "server/core/server_lifecycle.h"
+#include "server/records/error_codes.h"
+#include "server/services/command_step.h"
 #include "server/services/main_cycle.h"
 #include "tests/server/server_test_env.h"
 

@@ -12,8 +12,8 @@
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "server/core/error_codes.h"
 #include "server/links/traffic_log.h"
+#include "server/records/error_codes.h"
 #include "tests/support/loop_runner.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/pty_pair.h"

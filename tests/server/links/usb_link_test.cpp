@@ -11,7 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/loop_runner.h"

@@ -17,7 +17,7 @@
 #include "platform/platform_info.h"
 #include "platform/process.h"
 #include "platform/system_log.h"
-#include "server/core/event_log.h"
+#include "server/services/event_log.h"
 #include "server/services/remote_command.h"
 #include "tests/server/server_test_env.h"
 #include "tests/support/loop_runner.h"

@@ -12,7 +12,7 @@
 
 #include "common/text_lists.h"
 #include "platform/platform_info.h"
-#include "server/core/request_queue.h"
+#include "server/services/request_queue.h"
 #include "server/services/status_evaluation.h"
 #include "tests/server/server_test_env.h"
 

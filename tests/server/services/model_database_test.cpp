@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/scrambling.h"
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/temp_folder_test.h"
 

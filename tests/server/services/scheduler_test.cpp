@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "server/core/client_server.h"
+#include "server/services/client_server.h"
 #include "server/ups/megatec_driver.h"
 #include "tests/server/server_test_env.h"
 

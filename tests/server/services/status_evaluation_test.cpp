@@ -13,8 +13,8 @@
 
 #include "common/text_lists.h"
 #include "platform/platform_info.h"
-#include "server/core/request_queue.h"
 #include "server/services/main_cycle.h"
+#include "server/services/request_queue.h"
 #include "tests/server/server_test_env.h"
 
 namespace keep::server {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "server/core/error_codes.h"
+#include "server/records/error_codes.h"
 #include "tests/server/server_test_env.h"
 #include "tests/support/scripted_ups.h"
 

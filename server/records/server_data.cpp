@@ -1,0 +1,24 @@
+#include "server/records/server_data.h"
+
+namespace keep::server {
+
+void ResetServerState(TServerData& data) {
+  data.PollCounter = 0;
+  data.EventListCounter = 0;
+  data.BroadcastCounter = 0;
+  data.DataCounter = 0;
+  data.SecondsOnBattery = 0;
+  data.LinkFailed = false;
+  data.LinkFailedSeen = false;
+  data.RecordNow = false;
+  data.BroadcastNow = false;
+  data.ShutdownActive = false;
+  data.ShutdownNowNoRestart = false;
+  data.ScheduledShutdownDue = false;
+  data.Info.UpsConnectResult = 0;
+  data.Info.CompletionDone = false;
+  // The Halvora driver starts its exchange afresh after a reset.
+  data.ProtocolReset = true;
+}
+
+}  // namespace keep::server
