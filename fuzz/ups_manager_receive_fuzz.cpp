@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   context.Server.ModelTime1 = 3000;
   context.Ups.Battery.NominalVoltage = static_cast<float>(data[1] % 50);
 
-  UpsManager manager(context);
+  UpsManager manager(UpsManagerContextOf(context));
   manager.SetLinkFactory([](uint8_t, platform::EventLoop&, ReceiveHandler) { return std::make_unique<SilentLink>(); });
   if (manager.CreateLink() != 0 || manager.ConnectLink() != 0) std::abort();
   manager.SendCommand({"100"});

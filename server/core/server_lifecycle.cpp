@@ -106,7 +106,7 @@ bool StartSequence(ServerContext& context) {
 
   ResetServerState(context.Server);
 
-  context.Manager = std::make_unique<UpsManager>(context);
+  context.Manager = std::make_unique<UpsManager>(UpsManagerContextOf(context));
   if (const int link_result = context.Manager->CreateLink();
       link_result != kErrorOk && ReportStartError(context, link_result)) {
     return false;

@@ -8,8 +8,6 @@
 
 namespace keep::server {
 
-inline constexpr char kLaunchedByServiceHost[] = "bin/svcrun";
-inline constexpr char kLaunchedByItself[] = "bin/keepd";
 // The requester of the calibration-test stop sent while the server stops, and the pause that gives
 // the UPS time to answer it.
 inline constexpr char kLocalStopRequester[] = "127.0.0.1";

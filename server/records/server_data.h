@@ -9,6 +9,10 @@
 
 namespace keep::server {
 
+// The values of TServerInfo::LaunchedBy: the service host's program, or the server itself.
+inline constexpr char kLaunchedByServiceHost[] = "bin/svcrun";
+inline constexpr char kLaunchedByItself[] = "bin/keepd";
+
 struct TServerInfo {
   bool ServerStarted = false;    // raises the "server started" event once
   uint8_t UpsConnectResult = 0;  // 0 none, 1 first identification succeeded, 2 it failed

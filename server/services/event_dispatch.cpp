@@ -12,7 +12,7 @@
 #include "common/fill_params.h"
 #include "common/text_lists.h"
 #include "platform/platform_info.h"
-#include "server/core/server_lifecycle.h"
+#include "server/records/server_data.h"
 #include "server/services/event_log.h"
 #include "server/services/event_time_stamp.h"
 #include "server/services/host_integration.h"

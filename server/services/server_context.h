@@ -75,4 +75,8 @@ struct ServerContext {
   bool StopSequenceRan = false;
 };
 
+// What the UPS manager is lent of `context`: the loop, the wall clock, the USB controller factory,
+// the debug switch, the date format, the three records and the request queue's front.
+UpsManagerContext UpsManagerContextOf(ServerContext& context);
+
 }  // namespace keep::server

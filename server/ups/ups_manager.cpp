@@ -4,7 +4,6 @@
 
 #include "server/links/traffic_log.h"
 #include "server/records/error_codes.h"
-#include "server/services/server_context.h"
 
 namespace keep::server {
 namespace {
@@ -19,39 +18,37 @@ int32_t CodeOf(const TStringList& fields) {
 
 }  // namespace
 
-UpsManager::UpsManager(ServerContext& context)
-    : context_(context),
+UpsManager::UpsManager(UpsManagerContext context)
+    : context_(std::move(context)),
       link_factory_([this](uint8_t link_type, platform::EventLoop& loop, ReceiveHandler on_receive) {
         return CreateSystemUpsLink(link_type, loop, std::move(on_receive),
-                                   SystemLinkOptions{context_.env.hid_controllers, context_.Debug});
+                                   SystemLinkOptions{context_.hid_controllers, context_.debug});
       }),
       driver_factory_([this](int32_t protocol_number) {
         // The format is read when the driver is made: the settings are loaded by then.
         DriverServices services;
-        services.queue_internal_request = [this](int code, const TStringList& fields) {
-          context_.Requests.QueueInternalRequest(code, fields);
-        };
-        services.format = context_.Format;
+        services.queue_internal_request = context_.queue_internal_request;
+        services.format = context_.format;
         return CreateProtocolDriver(protocol_number, services);
       }) {}
 
 UpsManager::~UpsManager() { CloseLink(); }
 
 DriverContext UpsManager::Driver() {
-  return DriverContext{UpsCommand, ReplyTimeout, context_.Ups, context_.Setup, context_.Server};
+  return DriverContext{UpsCommand, ReplyTimeout, context_.ups, context_.setup, context_.server};
 }
 
 int UpsManager::CreateLink() {
-  const TSetupData& setup = context_.Setup;
+  const TSetupData& setup = context_.setup;
   const uint8_t type = setup.ServerSetup.UpsManType;
-  link_ = link_factory_(type, context_.env.loop, [this](std::string text) { OnReceive(text); });
+  link_ = link_factory_(type, context_.loop, [this](std::string text) { OnReceive(text); });
   if (link_ == nullptr) {
     CloseLink();
     return kErrorInvalidSetup;
   }
   // The traffic log exists only in debug mode, and only for the links that write one.
-  if (context_.Debug && (type == kLinkSerial || type == kLinkNetwork)) {
-    traffic_log_ = CreateUpsTrafficLogger(setup.InstallPath, context_.env.wall, context_.Format);
+  if (context_.debug && (type == kLinkSerial || type == kLinkNetwork)) {
+    traffic_log_ = CreateUpsTrafficLogger(setup.InstallPath, context_.wall, context_.format);
   }
   const int result = link_->Create(setup, traffic_log_.get());
   if (result != kErrorOk) {
@@ -59,7 +56,7 @@ int UpsManager::CreateLink() {
     return result;
   }
   ReplyTimeout = kInitialReplyTimeout;
-  reply_timer_ = std::make_unique<platform::Timer>(context_.env.loop);
+  reply_timer_ = std::make_unique<platform::Timer>(context_.loop);
   reply_timer_->SetInterval(ReplyTimeout);
   reply_timer_->SetOnTimer([this] { OnReplyTimeout(); });
   UpsCommand = TUpsManCommandRecord{};
@@ -96,14 +93,14 @@ void UpsManager::CloseLink() {
 
 void UpsManager::After(int64_t delay_ms, std::function<void()> then) {
   CancelPause();
-  pause_ = context_.env.loop.AddTimer(delay_ms, false, [this, then = std::move(then)] {
+  pause_ = context_.loop.AddTimer(delay_ms, false, [this, then = std::move(then)] {
     pause_ = 0;
     then();
   });
 }
 
 void UpsManager::CancelPause() {
-  if (pause_ != 0) context_.env.loop.CancelTimer(pause_);
+  if (pause_ != 0) context_.loop.CancelTimer(pause_);
   pause_ = 0;
 }
 

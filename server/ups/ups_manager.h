@@ -14,14 +14,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/format_settings.h"
+#include "common/text_lists.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/hid_devices.h"
 #include "server/links/file_logger.h"
 #include "server/ups/protocol_driver.h"
 #include "server/ups/ups_link.h"
 
 namespace keep::server {
-
-struct ServerContext;
 
 // Link types of the "UpsManType" setting.
 inline constexpr uint8_t kLinkSerial = 0;
@@ -35,10 +37,26 @@ inline constexpr int32_t kTimeoutsBeforeCommLost = 3;
 // chattering line cannot exhaust memory.
 inline constexpr size_t kRxBufferLimit = 64 * 1024;
 
+// What the manager is lent of the server: no more than it uses. The references must outlive the
+// manager; the records are read where they are used, so settings loaded after the manager was made
+// still count.
+struct UpsManagerContext {
+  platform::EventLoop& loop;
+  const platform::WallClock& wall;
+  // Makes the USB link's device controller; empty: a USB link cannot be created.
+  platform::HidControllerFactory hid_controllers;
+  bool debug = false;  // keep a traffic log of the serial and network links
+  const TFormatSettings& format;
+  TSetupData& setup;
+  TUpsData& ups;
+  TServerData& server;
+  // Queues a request of the server's own at the front of the request queue.
+  std::function<void(int code, const TStringList& fields)> queue_internal_request;
+};
+
 class UpsManager {
  public:
-  // `context` must outlive the manager.
-  explicit UpsManager(ServerContext& context);
+  explicit UpsManager(UpsManagerContext context);
   ~UpsManager();
   UpsManager(const UpsManager&) = delete;
   UpsManager& operator=(const UpsManager&) = delete;
@@ -90,7 +108,7 @@ class UpsManager {
   void After(int64_t delay_ms, std::function<void()> then);
   void CancelPause();
 
-  ServerContext& context_;
+  UpsManagerContext context_;
   UpsLinkFactory link_factory_;
   DriverFactory driver_factory_;
   std::unique_ptr<TFileLogger> traffic_log_;

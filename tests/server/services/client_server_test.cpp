@@ -39,7 +39,7 @@ class ClientServerTest : public ::testing::Test {
     context_.SchedulerPrefix = "SCHED - ";
     context_.Ups.Main.CalibrationState = "@";
     context_.Ups.Main.UpsStatus = "0";
-    context_.Manager = std::make_unique<server::UpsManager>(context_);
+    context_.Manager = std::make_unique<server::UpsManager>(server::UpsManagerContextOf(context_));
     context_.Manager->Connected = true;
     server_ = std::make_unique<ClientServer>(context_);
     server_->on_schedule_stored = [this] { ++reloads_; };

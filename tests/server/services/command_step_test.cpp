@@ -33,7 +33,7 @@ class CommandStepTest : public ::testing::Test {
   void SetUp() override {
     ServerContext& context = env_.context();
     ResetServerState(context.Server);
-    context.Manager = std::make_unique<UpsManager>(context);
+    context.Manager = std::make_unique<UpsManager>(UpsManagerContextOf(context));
     test::UseScriptedUps(*context.Manager, link_, env_.clock(), &driver_);
     ASSERT_EQ(kErrorOk, context.Manager->CreateLink());
     ASSERT_EQ(kErrorOk, context.Manager->ConnectLink());

@@ -92,7 +92,7 @@ TEST_F(ResponseFrames, IdentificationHidesTheModelUntilTheUpsAnswered) {
   context_.Setup.ServerSetup.SrvMonitorPassword = "pw";
 
   EXPECT_EQ("<|100|&|LineGuard|1|600|1000|2.1|SN0123456789|M7|2|Rack 4|pw|>", Build(100)) << "no UPS manager";
-  context_.Manager = std::make_unique<server::UpsManager>(context_);
+  context_.Manager = std::make_unique<server::UpsManager>(server::UpsManagerContextOf(context_));
   EXPECT_EQ(0u, Build(100).find("<|100|&|"));
   context_.Manager->Connected = true;
   context_.Server.Info.UpsConnecting = true;

@@ -17,7 +17,7 @@ using test::ServerTestEnv;
 class UpsManagerTest : public ::testing::Test {
  protected:
   void Create(bool with_driver = true, bool reopens = false) {
-    manager_ = std::make_unique<UpsManager>(env_.context());
+    manager_ = std::make_unique<UpsManager>(UpsManagerContextOf(env_.context()));
     test::UseScriptedUps(*manager_, link_, env_.clock(), &driver_, with_driver, reopens);
     ASSERT_EQ(kErrorOk, manager_->CreateLink());
     ASSERT_EQ(kErrorOk, manager_->ConnectLink());
@@ -126,7 +126,7 @@ TEST_F(UpsManagerTest, AnUnknownProtocolAnswersAtOnceAndNeverAcceptsData) {
 TEST_F(UpsManagerTest, TheDriverItMakesQueuesTheServersOwnRequests) {
   // The modular driver's data sample asks for the input phases as a request of the server's own.
   env_.context().Setup.UpsSetup.ProtocolSetup.ProtocolNumber = 4;
-  manager_ = std::make_unique<UpsManager>(env_.context());
+  manager_ = std::make_unique<UpsManager>(UpsManagerContextOf(env_.context()));
   manager_->SetLinkFactory([this](uint8_t, platform::EventLoop&, ReceiveHandler) {
     return std::make_unique<test::ScriptedLink>(link_, env_.clock(), false);
   });
