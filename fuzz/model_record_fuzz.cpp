@@ -32,16 +32,16 @@ uint16_t ExpectedTime(const std::string& field) {
 }
 
 void CheckConversion(std::string_view line) {
-  const keep::server::ModelRecordResult result = keep::server::ConvertModelRecord(line);
+  const keep::ModelRecordResult result = keep::ConvertModelRecord(line);
   Check(result.record.has_value() == result.error.empty());
   if (!result.record) return;
 
   keep::TStringList fields;
   keep::SplitText('|', line, fields, true);
-  Check(fields.size() == keep::server::kModelRecordFields);
-  const keep::server::TModelRecord& record = *result.record;
+  Check(fields.size() == keep::kModelRecordFields);
+  const keep::TModelRecord& record = *result.record;
   Check(record.ModelName == fields[0]);
-  Check(record.UpsType.view() == std::string_view(fields[3]).substr(0, 1));
+  Check(record.UpsType == std::string_view(fields[3]).substr(0, 1));
   Check(record.ProtocolParams == fields[6]);
   keep::TStringList devices;
   keep::SplitText(';', fields[9], devices, true);
@@ -62,7 +62,7 @@ void CheckConversion(std::string_view line) {
 // A valid record whose converted fields come from `input` ("|"-separated parts), so that the
 // conversions are reached without the fuzzer first having to find 39 separators.
 std::string RecordFrom(std::string_view input) {
-  keep::TStringList fields(keep::server::kModelRecordFields, "-");
+  keep::TStringList fields(keep::kModelRecordFields, "-");
   fields[4] = "1";
   fields[9] = "";
   fields[23] = "0";

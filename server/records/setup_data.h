@@ -14,20 +14,13 @@
 #include <vector>
 
 #include "common/text_lists.h"
+#include "common/usb_device_id.h"
 
 namespace keep::server {
 
 struct TUpsProtocolSetup {
   int32_t ProtocolNumber = 0;  // chosen by the model database lookup, not stored in the registry
   std::string ProtocolParams;  // the model's parameter text, from the model database as well
-};
-
-// A USB device the UPS model may present itself as.
-struct TUsbDeviceId {
-  int32_t VendorId = 0;
-  int32_t ProductId = 0;
-
-  friend bool operator==(const TUsbDeviceId&, const TUsbDeviceId&) = default;
 };
 
 // A battery charge in percent within 0 .. 100: a stored or reported value outside it (a damaged

@@ -29,7 +29,7 @@ using ::testing::IsEmpty;
 
 // A valid record of `name`: protocol 1, times 3 and 10 s, every other field "-" or empty.
 std::string Record(const std::string& name, const std::string& protocol = "1") {
-  std::vector<std::string> f(server::kModelRecordFields, "-");
+  std::vector<std::string> f(kModelRecordFields, "-");
   f[0] = name;
   f[4] = protocol;
   f[9] = "";
@@ -72,7 +72,7 @@ TEST(BuildModelDatabaseTest, RefusesWrongFieldCountsNamingLineAndCountFound) {
 }
 
 TEST(BuildModelDatabaseTest, BlankLastFieldCountsAsMissingAsTheServerReadsIt) {
-  std::vector<std::string> f(server::kModelRecordFields, "1");
+  std::vector<std::string> f(kModelRecordFields, "1");
   f[39] = " ";
   const ModelDatabase database = BuildModelDatabase(JoinText(f, '|'));
   ASSERT_EQ(database.errors.size(), 1u);
@@ -116,7 +116,7 @@ TEST(DistributedModelSourceTest, BuildsAndCoversEveryProtocolNumber) {
   std::set<int32_t> protocols;
   bool modular_with_modules = false;
   for (const std::string& line : Unscrambled(database.text)) {
-    const server::ModelRecordResult converted = server::ConvertModelRecord(line);
+    const ModelRecordResult converted = ConvertModelRecord(line);
     ASSERT_TRUE(converted.record.has_value()) << converted.error;
     protocols.insert(converted.record->ProtocolNumber);
     const int32_t protocol = converted.record->ProtocolNumber;
@@ -140,9 +140,9 @@ TEST(DistributedModelSourceTest, TheUdevRuleCoversEveryUsbPair) {
   const std::string rules = test::ReadFileText(test::SourceFolder() + "/dist/udev/60-keepd-ups.rules");
   size_t pairs = 0;
   for (const std::string& line : Unscrambled(database.text)) {
-    const server::ModelRecordResult converted = server::ConvertModelRecord(line);
+    const ModelRecordResult converted = ConvertModelRecord(line);
     ASSERT_TRUE(converted.record.has_value()) << converted.error;
-    for (const server::TUsbDeviceId& device : converted.record->UsbDevices) {
+    for (const TUsbDeviceId& device : converted.record->UsbDevices) {
       char match[96];
       std::snprintf(match, sizeof match, "ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\"", device.VendorId,
                     device.ProductId);

@@ -2,8 +2,8 @@
 
 #include <map>
 
+#include "common/model_record.h"
 #include "common/text_lists.h"
-#include "server/services/model_database.h"
 
 namespace keep::tools {
 
@@ -17,8 +17,8 @@ SourceLine CheckSourceLine(std::string_view line) {
   }
   TStringList fields;
   SplitText('|', text, fields, true);
-  if (fields.size() != server::kModelRecordFields) {
-    result.error = std::to_string(fields.size()) + " fields, " + std::to_string(server::kModelRecordFields) +
+  if (fields.size() != kModelRecordFields) {
+    result.error = std::to_string(fields.size()) + " fields, " + std::to_string(kModelRecordFields) +
                    " expected (a blank last field does not count)";
     return result;
   }
@@ -26,8 +26,8 @@ SourceLine CheckSourceLine(std::string_view line) {
     result.error = "empty model name";
     return result;
   }
-  // The server's own conversion, so that nothing it would refuse at start-up gets into the file.
-  const server::ModelRecordResult converted = server::ConvertModelRecord(text);
+  // The conversion the server reads the file with: nothing it would refuse at start-up gets in.
+  const ModelRecordResult converted = ConvertModelRecord(text);
   if (!converted.record) {
     result.error = converted.error;
     return result;
