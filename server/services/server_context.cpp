@@ -16,18 +16,17 @@ ServerContext::ServerContext(const ServerEnvironment& environment, const ServerO
 ServerContext::~ServerContext() = default;
 
 UpsManagerContext UpsManagerContextOf(ServerContext& context) {
-  return UpsManagerContext{
-      .loop = context.env.loop,
-      .wall = context.env.wall,
-      .hid_controllers = context.env.hid_controllers,
-      .debug = context.Debug,
-      .format = context.Format,
-      .setup = context.Setup,
-      .ups = context.Ups,
-      .server = context.Server,
-      .queue_internal_request = [&context](int code, const TStringList& fields) {
-        context.Requests.QueueInternalRequest(code, fields);
-      }};
+  return UpsManagerContext{.loop = context.env.loop,
+                           .wall = context.env.wall,
+                           .hid_controllers = context.env.hid_controllers,
+                           .debug = context.Debug,
+                           .format = context.Format,
+                           .setup = context.Setup,
+                           .ups = context.Ups,
+                           .server = context.Server,
+                           .queue_internal_request = [&context](int code, const TStringList& fields) {
+                             context.Requests.QueueInternalRequest(code, fields);
+                           }};
 }
 
 }  // namespace keep::server
