@@ -49,10 +49,10 @@ int32_t RoundToInt32(double value) {
   constexpr double kMax = std::numeric_limits<int32_t>::max();
   if (value <= kMin) return std::numeric_limits<int32_t>::min();
   if (value >= kMax) return std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(std::nearbyint(value));
+  return static_cast<int32_t>(std::rint(value));
 }
 
-double Round1(double value) { return std::nearbyint(value * 10.0) / 10.0; }
+double Round1(double value) { return std::rint(value * 10.0) / 10.0; }
 
 // The percentage `part` is of `whole`; 0 when either is 0, never negative.
 float Percent(int32_t part, int32_t whole) {

@@ -96,7 +96,7 @@ std::string BatteryVoltageField(const std::string& source, int32_t protocol) {
 std::string BatteryChargeField(float charge, char decimal_mark) {
   if (!std::isfinite(charge)) return "";
   // A float times ten is exact in a double, so a tie is seen as a tie.
-  double rounded = std::nearbyint(static_cast<double>(charge) * 10.0) / 10.0;
+  double rounded = std::rint(static_cast<double>(charge) * 10.0) / 10.0;
   if (rounded == 0.0) rounded = 0.0;  // no "-0"
   std::array<char, 64> buffer{};
   const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), rounded,

@@ -135,7 +135,7 @@ std::string TenthsText(float value) {
   if (!std::isfinite(value)) return std::string(kNotAvailable);
   // A float times ten is exact in double, so the rounding sees the value itself; the default
   // rounding mode takes halves to even. Adding 0.0 turns -0 into 0.
-  const double tenths = std::nearbyint(static_cast<double>(value) * 10.0) + 0.0;
+  const double tenths = std::rint(static_cast<double>(value) * 10.0) + 0.0;
   char buffer[64];
   const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, tenths, std::chars_format::fixed, 0);
   if (ec != std::errc()) return std::string(kNotAvailable);

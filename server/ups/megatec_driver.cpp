@@ -36,7 +36,7 @@ std::optional<double> ReadNumber(std::string_view text) {
 std::string RoundedText(double value) {
   if (!std::isfinite(value)) return std::string(kOverrange);
   // Adding zero turns a rounded -0 into 0, which has no sign in the texts clients read.
-  const double rounded = std::nearbyint(value) + 0.0;
+  const double rounded = std::rint(value) + 0.0;
   // A finite double has at most 309 integer digits.
   char buffer[400];
   const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, rounded, std::chars_format::fixed, 0);
@@ -300,7 +300,7 @@ bool MegatecDriver::Parse(DriverContext& context, std::string& buffer) {
     const double volts = ReadNumber(fields[2]).value_or(0.0);
     // Rounding the tenths avoids the error a division before rounding would add. Within the float
     // range, as ReadNumber guarantees, the result stays within it.
-    context.Ups.Battery.NominalVoltage = static_cast<float>(std::nearbyint(volts * 10.0) / 10.0);
+    context.Ups.Battery.NominalVoltage = static_cast<float>(std::rint(volts * 10.0) / 10.0);
     return true;
   }
   return false;
@@ -354,7 +354,7 @@ bool MegatecDriver::StoreStatus(DriverContext& context, const TStringList& field
   if (protocol_ == 1) {
     // Only the 60 Hz code means anything; a frequency the UPS did not print is read as 50 Hz.
     const std::optional<double> hertz = ReadNumber(fields[6]);
-    ups.Output.PhaseR.Frequency = hertz && std::nearbyint(*hertz) == 60.0 ? "1" : "0";
+    ups.Output.PhaseR.Frequency = hertz && std::rint(*hertz) == 60.0 ? "1" : "0";
   } else {
     if (protocol_ != 8) {
       const std::string& temperature = fields[6];

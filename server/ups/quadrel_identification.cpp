@@ -46,9 +46,9 @@ void ClearOutputPhase(TUpsOutputPhase& phase) {
 }  // namespace
 
 int64_t QuadrelModelPower(int64_t va) {
-  // Division in double is exact enough here and keeps halves exact, so nearbyint rounds them to even.
-  if (va >= kHundredKva) return static_cast<int64_t>(std::nearbyint(static_cast<double>(va) / 10000.0)) * 10;
-  if (va >= kOneKva) return static_cast<int64_t>(std::nearbyint(static_cast<double>(va) / 1000.0));
+  // Division in double is exact enough here and keeps halves exact, so rint rounds them to even.
+  if (va >= kHundredKva) return static_cast<int64_t>(std::rint(static_cast<double>(va) / 10000.0)) * 10;
+  if (va >= kOneKva) return static_cast<int64_t>(std::rint(static_cast<double>(va) / 1000.0));
   return va;
 }
 

@@ -134,7 +134,7 @@ bool StoreBattery(DriverContext& context, const QuadrelReply& reply) {
   const uint8_t charge = reply.Byte(7);
   context.Setup.UpsSetup.UpsBatteryCapacity = ClampedCapacity(charge);
   // Far beyond any real autonomy; keeps the product inside the 32-bit field.
-  const double autonomy = std::nearbyint(static_cast<double>(reply.Dword(8)) * charge / 100.0);
+  const double autonomy = std::rint(static_cast<double>(reply.Dword(8)) * charge / 100.0);
   ups.Main.AutonomyTime = static_cast<int32_t>(std::min(autonomy, double{std::numeric_limits<int32_t>::max()}));
 
   const uint16_t reserve = reply.Word(12);
