@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/text_lists.h"
@@ -49,6 +50,9 @@ struct TServerData {
   bool BroadcastNow = false;
   bool ShutdownActive = false;
   bool ShutdownNowNoRestart = false;
+  // The battery charge estimate last written to the settings store, so an unchanged one is not
+  // written again every second; empty until a write succeeds.
+  std::optional<float> SavedBatteryCapacity;
 };
 
 // Clears the per-run counters and flags (at start and when the UPS link comes back).

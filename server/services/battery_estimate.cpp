@@ -182,8 +182,17 @@ int32_t DischargeStep(ServerContext& context) {
 }
 
 void SaveBatteryCapacity(ServerContext& context) {
-  // A failed write only costs the estimate across a restart; the next second writes again.
-  SaveBatteryCapacity(context.env.registry, Charge(context));
+  // Each write reads and rewrites the store: at full charge the estimate stays put for days, and
+  // writing it again every second would cost an idle server most of its time. A failed write only
+  // costs the estimate across a restart; the next second writes again.
+  const float charge = Charge(context);
+  std::optional<float>& saved = context.Server.SavedBatteryCapacity;
+  if (saved.has_value() && *saved == charge) return;
+  if (SaveBatteryCapacity(context.env.registry, charge)) {
+    saved = charge;
+  } else {
+    saved.reset();
+  }
 }
 
 void StartCalibrationTest(ServerContext& context) {

@@ -245,6 +245,16 @@ TEST_F(BatteryEstimateTest, TheChargeIsSavedAndARefusedWriteChangesNothing) {
   SaveBatteryCapacity(context());
   EXPECT_EQ("85.25", env_.registry().StoredString(kServerKey, "UpsBatteryCapacity"));
   EXPECT_FLOAT_EQ(10.0f, charge());
+
+  // The refused value is written once the store takes writes again; an unchanged one not again.
+  env_.registry().FailWrites(false);
+  const size_t writes = env_.registry().writes().size();
+  for (int second = 0; second < 3; ++second) SaveBatteryCapacity(context());
+  EXPECT_EQ("10", env_.registry().StoredString(kServerKey, "UpsBatteryCapacity"));
+  EXPECT_EQ(writes + 1, env_.registry().writes().size());
+  charge() = 10.5f;
+  SaveBatteryCapacity(context());
+  EXPECT_EQ("10.5", env_.registry().StoredString(kServerKey, "UpsBatteryCapacity"));
 }
 
 }  // namespace
