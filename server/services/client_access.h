@@ -2,8 +2,8 @@
 // things (the UPS, its settings, the plan of shutdowns, this computer). Reading stays open to every
 // client that may connect. The local console, 127.0.0.1, may always do both.
 //
-// Built once from the settings and immutable afterwards, so the accept thread and the loop may both
-// ask it.
+// Built once from the settings and immutable afterwards: the listener asks it for every connection
+// it accepts, the request check for every change asked for.
 #pragma once
 
 #include <optional>
