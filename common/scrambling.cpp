@@ -22,13 +22,14 @@ int ErrorCode(std::errc e) { return static_cast<int>(e); }
 }  // namespace
 
 std::string ScrambleText(std::string_view plain) {
-  std::string result;
-  result.reserve(plain.size() * 2);
+  // Sized once and written by index: every answer to every client goes through here.
+  std::string result(plain.size() * 2, '\0');
+  char* out = result.data();
   uint16_t key = kScrambleStartKey;
   for (const char c : plain) {
     const auto b = static_cast<uint8_t>(static_cast<uint8_t>(c) ^ (key >> 8));
-    result += kHexDigits[b >> 4];
-    result += kHexDigits[b & 0x0F];
+    *out++ = kHexDigits[b >> 4];
+    *out++ = kHexDigits[b & 0x0F];
     key = NextScrambleKey(key, b);
   }
   return result;
@@ -36,14 +37,13 @@ std::string ScrambleText(std::string_view plain) {
 
 std::string UnscrambleText(std::string_view scrambled) {
   const size_t count = scrambled.size() / 2;
-  std::string result;
-  result.reserve(count);
+  std::string result(count, '\0');
   uint16_t key = kScrambleStartKey;
   for (size_t i = 0; i < count; ++i) {
     const int high = HexValue(scrambled[2 * i]);
     const int low = HexValue(scrambled[2 * i + 1]);
     const uint8_t b = high < 0 || low < 0 ? 0 : static_cast<uint8_t>(high * 16 + low);
-    result += static_cast<char>(b ^ (key >> 8));
+    result[i] = static_cast<char>(b ^ (key >> 8));
     key = NextScrambleKey(key, b);
   }
   return result;

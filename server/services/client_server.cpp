@@ -143,7 +143,10 @@ bool ClientServer::DispatchRequest(const std::string& line, std::optional<platfo
   SplitText('|', line, items, true);
   int code = 0;
   if (items.size() <= 2 || !ParseCode(items[1], code)) return false;
-  const TStringList fields(items.begin() + 1, items.end() - 1);
+  // The fields are the items between the frame's "<" and ">", taken out in place.
+  items.pop_back();
+  items.erase(items.begin());
+  const TStringList& fields = items;
 
   if (connection && IsControlRequest(code) && !access_.MayControl(PeerOf(*connection))) {
     RefuseControl(*connection, code, fields);

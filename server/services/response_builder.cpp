@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,47 +16,41 @@
 namespace keep::server {
 namespace {
 
-// Collects the fields of one answer.
+// Writes the fields of one answer, each after a "|", straight into the frame's body.
 class Fields {
  public:
+  explicit Fields(int code) {
+    body_.reserve(128);
+    body_ += kFrameOpen;
+    // Codes go out with three digits at least.
+    const std::string digits = std::to_string(code);
+    if (code >= 0 && digits.size() < 3) body_.append(3 - digits.size(), '0');
+    body_ += digits;
+  }
   Fields& operator<<(std::string_view text) {
-    list_.emplace_back(text);
+    body_ += '|';
+    body_ += text;
     return *this;
   }
   template <std::size_t N>
   Fields& operator<<(const FixedText<N>& text) {
-    list_.emplace_back(text.view());
-    return *this;
+    return *this << text.view();
   }
   Fields& operator<<(int64_t value) {
-    list_.push_back(std::to_string(value));
-    return *this;
+    char digits[24];
+    const auto result = std::to_chars(std::begin(digits), std::end(digits), value);
+    return *this << std::string_view(digits, static_cast<size_t>(result.ptr - digits));
   }
   // The module state is one character; an unset block has none.
-  Fields& operator<<(char state) {
-    list_.push_back(state == '\0' ? std::string() : std::string(1, state));
-    return *this;
+  Fields& operator<<(char state) { return *this << (state == '\0' ? std::string_view() : std::string_view(&state, 1)); }
+  std::string Frame() && {
+    body_ += kFrameClose;
+    return std::move(body_);
   }
-  const TStringList& list() const { return list_; }
 
  private:
-  TStringList list_;
+  std::string body_;
 };
-
-std::string CodeText(int code) {
-  std::string text = std::to_string(code);
-  if (code >= 0 && text.size() < 3) text.insert(0, 3 - text.size(), '0');
-  return text;
-}
-
-std::string Frame(int code, const TStringList& fields) {
-  std::string body = CodeText(code);
-  for (const std::string& field : fields) {
-    body += '|';
-    body += field;
-  }
-  return MakeFrame(body);
-}
 
 // Counts arrive as text from the UPS; anything that is not a whole number counts as none.
 int64_t CountOf(const std::string& text) {
@@ -198,7 +193,7 @@ std::string BuildResponse(int code, const std::string* parameter, ServerContext&
   const TUpsHistoryData& history = ups.History;
   const TUpsHardwareData& hardware = ups.Hardware;
   const TPowerModuleData& module = ups.Module;
-  Fields out;
+  Fields out(code);
 
   switch (code) {
     case kCodeIdentification: {
@@ -410,7 +405,7 @@ std::string BuildResponse(int code, const std::string* parameter, ServerContext&
     default:  // 500-502 and codes without an answer of their own
       break;
   }
-  return Frame(code, out.list());
+  return std::move(out).Frame();
 }
 
 }  // namespace keep::server
