@@ -13,8 +13,9 @@ keep_model_for_protocol() {
 
 # keep_install_tree BUILD_DIR INSTALL_DIR HIVE_FILE [SERVER_VALUES [MODEL]]: lays out a complete
 # installation (the dist/ tree plus the built programs and model database) and writes a hive that
-# points at it, selecting MODEL of the shipped database (by default the protocol 1 Megatec model);
-# SERVER_VALUES are further lines of the server key (the UPS link).
+# points at it: the shipped default configuration (dist/config/registry.reg, the one the package
+# installs) with MODEL of the shipped database (by default the protocol 1 Megatec model) and
+# SERVER_VALUES, further lines of the server key (the UPS link).
 keep_install_tree() {
   local build="$1" install="$2" hive="$3" values="${4:-}" model="${5:-Keep LineGuard 1000}"
   mkdir -p "$install" "$(dirname "$hive")"
@@ -22,16 +23,7 @@ keep_install_tree() {
   mkdir -p "$install/bin" "$install/data" "$install/srvtemp"
   cp "$build/server/keepd" "$install/bin/keepd"
   cp "$build/upsdb.ups" "$install/bin/upsdb.ups"
-  cat > "$hive" <<HIVE
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Globals]
-"InstallPath"="$install/"
-"LanguageFile"="english.lng"
-
-[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Voltrena\\Powerkeep]
-"SrvListenPort"=dword:00001689
-"UpsModelName"="$model"
-$values
-HIVE
+  # The server key is the file's last: the UPS lines go at its end.
+  sed "s|^\"InstallPath\"=.*|\"InstallPath\"=\"$install/\"|" "$KEEP_ROOT/dist/config/registry.reg" > "$hive"
+  printf '"UpsModelName"="%s"\n%s\n' "$model" "$values" >> "$hive"
 }
