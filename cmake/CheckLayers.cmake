@@ -18,9 +18,10 @@ set(KEEP_LAYERS
   "server/core: server/services"
   "server: server/core"
   "console: platform"
-  "tools: platform")
+  "tools: platform"
+  "companions: platform")
 # Top folders of the tree: a quoted or bracketed include starting with one of these is one of ours.
-set(KEEP_SCANNED_ROOTS common platform server console tools)
+set(KEEP_SCANNED_ROOTS common platform server console tools companions)
 set(KEEP_PROJECT_ROOTS ${KEEP_SCANNED_ROOTS} tests bench fuzz)
 
 if(NOT KEEP_SOURCE_DIR)

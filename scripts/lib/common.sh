@@ -1,6 +1,7 @@
 # Shared by the scripts of this folder and by .ci/run: paths, packages and the build.
 KEEP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-KEEP_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libudev-dev pkg-config)
+KEEP_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libudev-dev pkg-config
+  libcurl4-openssl-dev python3-aiosmtpd)
 KEEP_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The manual page test renders each page with groff.
 KEEP_BUILD_PACKAGES+=(groff-base)

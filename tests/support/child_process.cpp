@@ -110,6 +110,7 @@ std::string BuildFolder() {
 std::string BuiltProgram(const std::string& name) {
   const std::string root = BuildFolder();
   if (name == "keepd") return root + "/server/keepd";
+  if (name == "mailout") return root + "/companions/mailout/mailout";
   return root + "/tools/" + name;
 }
 
