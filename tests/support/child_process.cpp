@@ -110,6 +110,7 @@ std::string BuildFolder() {
 std::string BuiltProgram(const std::string& name) {
   const std::string root = BuildFolder();
   if (name == "keepd") return root + "/server/keepd";
+  if (name == "keepterm") return root + "/console/keepterm";
   return root + "/tools/" + name;
 }
 
