@@ -1,9 +1,10 @@
 // keepterm: the text-mode diagnostic console of the UPS server.
 #include <memory>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "console/actions.h"
+#include "console/keepterm_arguments.h"
 #include "console/keepterm_program.h"
 #include "console/menus.h"
 #include "console/terminal_io.h"
@@ -12,9 +13,15 @@
 int main(int argc, char** argv) {
   using namespace keep;
   std::unique_ptr<platform::Terminal> terminal = platform::Terminal::CreateStandard();
-  if (argc > 1 && std::string_view(argv[1]) == "-cr") {
-    terminal->Write(std::string(console::kCreditsLine) + "\n\n");
-    return 0;
+  switch (console::ParseKeeptermArguments(std::vector<std::string>(argv + 1, argv + argc))) {
+    case console::KeeptermStart::kUsage:
+      terminal->Write(console::kUsageText);
+      return 0;
+    case console::KeeptermStart::kCredits:
+      terminal->Write(std::string(console::kCreditsLine) + "\n\n");
+      return 0;
+    case console::KeeptermStart::kDialog:
+      break;
   }
   console::TerminalInput input(*terminal);
   console::TerminalOutput output(*terminal);

@@ -3,17 +3,50 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/hive_registry.h"
+
 namespace keep::server {
 
-ServerOptions ParseSwitches(const std::vector<std::string>& parameters) {
-  ServerOptions options;
-  for (std::string parameter : parameters) {
+CommandLine ParseCommandLine(const std::vector<std::string>& parameters) {
+  CommandLine command;
+  for (const std::string& given : parameters) {
+    std::string parameter = given;
     std::transform(parameter.begin(), parameter.end(), parameter.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (parameter == "/DEBUG") options.Debug = true;
-    if (parameter == "/SRV") options.ServiceMode = true;
+    if (parameter == "/DEBUG") {
+      command.options.Debug = true;
+    } else if (parameter == "/SRV") {
+      command.options.ServiceMode = true;
+    } else if (parameter == "--HELP" || parameter == "-H" || parameter == "/?") {
+      return CommandLine{CommandLine::Action::kShowUsage, {}, {}};
+    } else {
+      command.ignored.push_back(given);
+    }
   }
-  return options;
+  return command;
+}
+
+std::string UsageText() {
+  return std::string(
+             "Usage: keepd [/SRV] [/DEBUG] [/DRILL]\n"
+             "       keepd --help | -h | /?\n"
+             "\n"
+             "keepd, the Powerkeep server, watches one UPS, turns its changes into events with their\n"
+             "configured actions (up to an orderly shutdown), keeps its log and serves the UPS data to\n"
+             "clients over TCP. It runs in the foreground until SIGTERM (or SIGINT) stops it.\n"
+             "\n"
+             "Switches (any letter case, any order):\n"
+             "  /SRV      run as a service: SIGINT (Ctrl+C) stops at once instead of asking first\n"
+             "  /DEBUG    write the traffic of the UPS link to data/ups_debug.txt in the installation folder\n"
+             "  /DRILL    rehearse a power failure on the configuration without switching anything off\n"
+             "  --help, -h, /?\n"
+             "            print this text and end\n"
+             "\n"
+             "Environment:\n"
+             "  ") +
+         platform::kHivePathVariable + "  the hive file holding the settings (default " + platform::kDefaultHivePath +
+         ");\n"
+         "                     the single-instance lock HlvPowerkeep.lock is kept in its folder\n";
 }
 
 }  // namespace keep::server

@@ -8,12 +8,13 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
+#include "platform/hive_registry.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
-#include "platform/registry.h"
 #include "platform/signals.h"
 #include "platform/system_log.h"
 #include "server/core/command_switches.h"
+#include "server/core/configuration_check.h"
 #include "server/core/server_lifecycle.h"
 #include "server/services/host_integration.h"
 #include "server/services/language.h"
@@ -57,23 +58,41 @@ void AskToStop(ServerContext& context, const std::shared_ptr<platform::Dialogs>&
 }  // namespace
 
 int RunServerProcess(const std::vector<std::string>& parameters) {
-  const ServerOptions options = ParseSwitches(parameters);
-  std::shared_ptr<platform::Dialogs> dialogs = platform::Dialogs::CreateSystem();
+  const CommandLine command = ParseCommandLine(parameters);
+  if (command.action == CommandLine::Action::kShowUsage) {
+    std::cout << UsageText();
+    return 0;
+  }
+  for (const std::string& ignored : command.ignored) {
+    std::cerr << "keepd: ignoring unknown switch \"" << ignored << "\" (keepd --help lists the switches)\n";
+  }
+  const ServerOptions& options = command.options;
 
+  // Read once, so the hive checked, the hive used and the lock's folder cannot differ.
+  const std::string hive_path = platform::HivePathFromEnvironment();
+  std::unique_ptr<platform::Registry> registry = platform::OpenHiveFile(hive_path);
+  if (const std::string problem = ConfigurationProblem(hive_path, *registry); !problem.empty()) {
+    std::cerr << problem;
+    return kExitFailed;
+  }
+
+  std::shared_ptr<platform::Dialogs> dialogs = platform::Dialogs::CreateSystem();
   std::unique_ptr<platform::InstanceLock> instance;
   std::string lock_error;
-  const auto lock_result = platform::InstanceLock::Acquire(platform::Registry::SystemStoreFolder(), kInstanceLockName,
-                                                           &instance, &lock_error);
-  if (lock_result != platform::InstanceLock::Result::kAcquired) {
+  const auto lock_result =
+      platform::InstanceLock::Acquire(platform::HiveFolderOf(hive_path), kInstanceLockName, &instance, &lock_error);
+  if (lock_result == platform::InstanceLock::Result::kAlreadyHeld) {
     dialogs->ShowMessageBox(kMessageCaption, kAlreadyRunningText, platform::kMbIconError + platform::kMbTaskModal);
-    if (lock_result == platform::InstanceLock::Result::kError) std::cerr << lock_error << '\n';
-    return 1;
+    return kExitFailed;
+  }
+  if (lock_result != platform::InstanceLock::Result::kAcquired) {
+    std::cerr << "keepd: cannot take the single-instance lock: " << lock_error << '\n';
+    return kExitFailed;
   }
 
   std::unique_ptr<platform::MonotonicClock> monotonic = platform::MonotonicClock::CreateReal();
   std::unique_ptr<platform::WallClock> wall = platform::WallClock::CreateReal();
   platform::EventLoop loop(*monotonic);
-  std::unique_ptr<platform::Registry> registry = platform::Registry::CreateSystem();
 
   ServerEnvironment environment{loop,
                                 *monotonic,
@@ -99,7 +118,7 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
         }
       });
 
-  int status = 1;
+  int status = kExitFailed;
   if (StartSequence(context)) {
     loop.Run();
     status = 0;

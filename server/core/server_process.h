@@ -1,4 +1,5 @@
-// The life of the keepd process: single-instance guard, start sequence, main loop, stop on signal.
+// The life of the keepd process: command line, configuration check, single-instance guard, start
+// sequence, main loop, stop on signal.
 #pragma once
 
 #include <string>
@@ -9,8 +10,11 @@ namespace keep::server {
 inline constexpr char kInstanceLockName[] = "HlvPowerkeep";
 inline constexpr char kAlreadyRunningText[] = "Powerkeep already running !";
 
+inline constexpr int kExitFailed = 1;
+
 // Runs the server with the real platform services until it is told to stop. Returns the process
-// exit status: 0 after an orderly stop, 1 when another instance runs or start-up failed.
+// exit status: 0 after an orderly stop or the usage text asked for; kExitFailed when the hive or
+// its installation is missing, another instance runs, the lock cannot be taken or start-up failed.
 int RunServerProcess(const std::vector<std::string>& parameters);
 
 }  // namespace keep::server

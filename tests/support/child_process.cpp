@@ -111,6 +111,7 @@ std::string BuiltProgram(const std::string& name) {
   const std::string root = BuildFolder();
   if (name == "keepd") return root + "/server/keepd";
   if (name == "mailout") return root + "/companions/mailout/mailout";
+  if (name == "keepterm") return root + "/console/keepterm";
   return root + "/tools/" + name;
 }
 

@@ -48,7 +48,7 @@ std::vector<char*> CStringPointers(std::vector<std::string>& texts);
 // This process's environment with `environment` added or replacing, as "NAME=value" texts.
 std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& environment);
 
-// The built program `name` (keepd, upssim, mailout, ...) from the build folder the tests were built in.
+// The built program `name` (keepd, keepterm, upssim, mailout, ...) from the build folder the tests were built in.
 std::string BuiltProgram(const std::string& name);
 // The folder the tests were built in.
 std::string BuildFolder();

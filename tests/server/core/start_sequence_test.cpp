@@ -192,13 +192,36 @@ TEST_F(ErrorReporter, ZeroReportsNothing) {
   EXPECT_TRUE(env_.starter().started.empty());
 }
 
-TEST(CommandSwitches, AreRecognisedInAnyCaseAndOtherParametersIgnored) {
-  auto options = server::ParseSwitches({"/srv", "-x", "/Debug"});
-  EXPECT_TRUE(options.Debug);
-  EXPECT_TRUE(options.ServiceMode);
-  options = server::ParseSwitches({"/SRVX", "DEBUG", "/"});
-  EXPECT_FALSE(options.Debug);
-  EXPECT_FALSE(options.ServiceMode);
+TEST(CommandSwitches, AreRecognisedInAnyCaseAndAnythingElseIsNamedAndIgnoredUnlessUsageIsAsked) {
+  using Action = server::CommandLine::Action;
+  struct Case {
+    std::vector<std::string> parameters;
+    Action action;
+    bool debug;
+    bool service;
+    std::vector<std::string> ignored;
+  };
+  const Case cases[] = {
+      {{}, Action::kRun, false, false, {}},
+      {{"/srv", "/Debug"}, Action::kRun, true, true, {}},
+      {{"/DEBUG"}, Action::kRun, true, false, {}},
+      // Near misses are not taken for the switch they resemble; each is named as given.
+      {{"/SRVX", "DEBUG", "/"}, Action::kRun, false, false, {"/SRVX", "DEBUG", "/"}},
+      {{"/srv", "-x"}, Action::kRun, false, true, {"-x"}},
+      {{""}, Action::kRun, false, false, {""}},
+      // Usage wins wherever it stands, so it never starts a server; it carries nothing else.
+      {{"-x", "--HELP"}, Action::kShowUsage, false, false, {}},
+      {{"/srv", "-H"}, Action::kShowUsage, false, false, {}},
+      {{"/?", "/DEBUG"}, Action::kShowUsage, false, false, {}},
+  };
+  for (const Case& c : cases) {
+    const server::CommandLine command = server::ParseCommandLine(c.parameters);
+    const std::string label = ::testing::PrintToString(c.parameters);
+    EXPECT_EQ(c.action, command.action) << label;
+    EXPECT_EQ(c.debug, command.options.Debug) << label;
+    EXPECT_EQ(c.service, command.options.ServiceMode) << label;
+    EXPECT_EQ(c.ignored, command.ignored) << label;
+  }
 }
 
 }  // namespace

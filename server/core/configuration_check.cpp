@@ -1,0 +1,57 @@
+#include "server/core/configuration_check.h"
+
+#include <filesystem>
+
+#include "platform/hive_file_check.h"
+#include "platform/hive_registry.h"
+#include "server/records/registry_keys.h"
+#include "server/services/settings.h"
+
+namespace keep::server {
+
+namespace {
+
+std::string HowToNameAHive() {
+  return std::string("keepd reads its settings from the hive file named by the environment variable ") +
+         platform::kHivePathVariable + " (default " + platform::kDefaultHivePath +
+         "); set it to the path of a hive that holds them.\n";
+}
+
+std::string HiveFileProblem(const std::string& hive_path) {
+  const platform::HiveFileCheck check = platform::CheckHiveFile(hive_path);
+  switch (check.state) {
+    case platform::HiveFileState::kReadable:
+      return {};
+    case platform::HiveFileState::kFileMissing:
+      return "keepd: no configuration: the hive file " + hive_path + " does not exist (" + check.reason + ").\n";
+    case platform::HiveFileState::kFolderMissing:
+      return "keepd: no configuration: the folder " + platform::HiveFolderOf(hive_path) + " of the hive file " +
+             hive_path + " does not exist (" + check.reason + ").\n";
+    case platform::HiveFileState::kUnreadable:
+      return "keepd: no configuration: the hive file " + hive_path + " cannot be read (" + check.reason + ").\n";
+  }
+  return {};
+}
+
+std::string InstallFolderProblem(const std::string& hive_path, const platform::Registry& registry) {
+  const std::string where = "\"" + std::string(regkeys::kInstallPath) + "\" in [HKEY_LOCAL_MACHINE\\" +
+                            std::string(regkeys::kGlobalsKey) + "] of the hive file " + hive_path;
+  const std::string install_path = GetInstallPath(registry);
+  if (install_path.empty()) return "keepd: invalid configuration: no installation folder: " + where + " is not set.\n";
+  std::error_code error;
+  if (!std::filesystem::is_directory(install_path, error)) {
+    return "keepd: invalid configuration: the installation folder " + install_path + " named by " + where +
+           " does not exist or is not a folder.\n";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ConfigurationProblem(const std::string& hive_path, const platform::Registry& registry) {
+  std::string problem = HiveFileProblem(hive_path);
+  if (problem.empty()) problem = InstallFolderProblem(hive_path, registry);
+  return problem.empty() ? problem : problem + HowToNameAHive();
+}
+
+}  // namespace keep::server
