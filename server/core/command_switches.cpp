@@ -12,6 +12,7 @@ ServerOptions ParseSwitches(const std::vector<std::string>& parameters) {
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (parameter == "/DEBUG") options.Debug = true;
     if (parameter == "/SRV") options.ServiceMode = true;
+    if (parameter == "/DRILL") options.Drill = true;
   }
   return options;
 }

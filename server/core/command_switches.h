@@ -8,7 +8,7 @@
 
 namespace keep::server {
 
-// "/DEBUG" and "/SRV" in any letter case and any order; every other parameter is ignored.
+// "/DEBUG", "/SRV" and "/DRILL" in any letter case and any order; every other parameter is ignored.
 ServerOptions ParseSwitches(const std::vector<std::string>& parameters);
 
 }  // namespace keep::server

@@ -14,6 +14,7 @@
 #include "platform/signals.h"
 #include "platform/system_log.h"
 #include "server/core/command_switches.h"
+#include "server/core/fire_drill.h"
 #include "server/core/server_lifecycle.h"
 #include "server/services/host_integration.h"
 #include "server/services/language.h"
@@ -58,6 +59,11 @@ void AskToStop(ServerContext& context, const std::shared_ptr<platform::Dialogs>&
 
 int RunServerProcess(const std::vector<std::string>& parameters) {
   const ServerOptions options = ParseSwitches(parameters);
+  // A rehearsal takes no lock and opens nothing: it may run beside the real server.
+  if (options.Drill) {
+    std::unique_ptr<platform::Registry> registry = platform::Registry::CreateSystem();
+    return RunFireDrill(*registry, platform::WallClock::CreateReal()->Now(), std::cout, std::cerr);
+  }
   std::shared_ptr<platform::Dialogs> dialogs = platform::Dialogs::CreateSystem();
 
   std::unique_ptr<platform::InstanceLock> instance;

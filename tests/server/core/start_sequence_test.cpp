@@ -196,9 +196,12 @@ TEST(CommandSwitches, AreRecognisedInAnyCaseAndOtherParametersIgnored) {
   auto options = server::ParseSwitches({"/srv", "-x", "/Debug"});
   EXPECT_TRUE(options.Debug);
   EXPECT_TRUE(options.ServiceMode);
-  options = server::ParseSwitches({"/SRVX", "DEBUG", "/"});
+  EXPECT_FALSE(options.Drill);
+  options = server::ParseSwitches({"/SRVX", "DEBUG", "/", "DRILL", "/DRILLS"});
   EXPECT_FALSE(options.Debug);
   EXPECT_FALSE(options.ServiceMode);
+  EXPECT_FALSE(options.Drill);
+  EXPECT_TRUE(server::ParseSwitches({"/dRiLl"}).Drill);
 }
 
 }  // namespace
