@@ -125,8 +125,10 @@ class Road {
       Note(notes, "UPS: \"" + OneLine(setup.UpsSetup.UpsModelName) + "\" of the model database, protocol " +
                       std::to_string(protocol));
     } else {
-      Note(notes, "UPS: model \"" + OneLine(setup.UpsSetup.UpsModelName) +
-                      "\" unknown, the drill goes on without it (keepd itself stops at start with: " +
+      const std::string& name = setup.UpsSetup.UpsModelName;
+      Note(notes, (name.empty() ? std::string("UPS: no model selected (UpsModelName)")
+                                : "UPS: model \"" + OneLine(name) + "\" unknown") +
+                      ", the drill goes on without it (keepd itself stops at start with: " +
                       OneLine(StartErrorMessage(context_, model_result)) + ")");
       TUpsMainData& main = context_.Ups.Main;
       main.UpsStatus = main.UpsStatusSeen = main.Anomaly = main.AnomalySeen = "0";
@@ -390,6 +392,7 @@ int RunFireDrill(const platform::Registry& registry, DateTime start, std::ostrea
   out << "\nThe road:\n";
   road.MainsFailure();
   if (down_enabled) road.CountDown();
+  if (!down_enabled) out << "  no countdown: SrvDownEnabled is off\n";
   if (down_enabled && !road.ShutdownRaised()) out << RoadTime(road.Seconds()) << "  the countdown has not ended\n";
 
   // The same failure with the battery running low at once.
@@ -404,8 +407,10 @@ int RunFireDrill(const platform::Registry& registry, DateTime start, std::ostrea
       out << "  event 8 asks for the shutdown: event 10 follows at once\n";
     } else if (low.ShutdownRaised()) {
       out << "  event 8 does not ask for the shutdown; event 10 follows as the countdown has ended\n";
-    } else {
+    } else if (down_enabled) {
       out << "  event 8 does not ask for the shutdown: the countdown goes on\n";
+    } else {
+      out << "  no shutdown: SrvDownEnabled is off\n";
     }
   }
 
