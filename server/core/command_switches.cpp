@@ -17,6 +17,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& parameters) {
       command.options.Debug = true;
     } else if (parameter == "/SRV") {
       command.options.ServiceMode = true;
+    } else if (parameter == "/DRILL") {
+      command.options.Drill = true;
     } else if (parameter == "--HELP" || parameter == "-H" || parameter == "/?") {
       return CommandLine{CommandLine::Action::kShowUsage, {}, {}};
     } else {

@@ -15,7 +15,7 @@ struct CommandLine {
   std::vector<std::string> ignored;  // parameters not understood, as given
 };
 
-// "/DEBUG" and "/SRV" in any letter case and any order. "--help", "-h" or "/?" anywhere asks for
+// "/DEBUG", "/SRV" and "/DRILL" in any letter case and any order. "--help", "-h" or "/?" anywhere asks for
 // the usage text, whatever else is given. Other parameters are ignored, as they always were (service
 // hosts may pass their own); the caller names them, so a mistyped switch does not go unnoticed.
 CommandLine ParseCommandLine(const std::vector<std::string>& parameters);

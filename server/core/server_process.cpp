@@ -15,6 +15,7 @@
 #include "platform/system_log.h"
 #include "server/core/command_switches.h"
 #include "server/core/configuration_check.h"
+#include "server/core/fire_drill.h"
 #include "server/core/server_lifecycle.h"
 #include "server/services/host_integration.h"
 #include "server/services/language.h"
@@ -75,6 +76,8 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
     std::cerr << problem;
     return kExitFailed;
   }
+  // A rehearsal takes no lock and opens nothing: it may run beside the real server.
+  if (options.Drill) return RunFireDrill(*registry, platform::WallClock::CreateReal()->Now(), std::cout, std::cerr);
 
   std::shared_ptr<platform::Dialogs> dialogs = platform::Dialogs::CreateSystem();
   std::unique_ptr<platform::InstanceLock> instance;

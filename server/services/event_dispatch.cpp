@@ -213,6 +213,11 @@ int64_t ListEventNumber(const TStringList& list) {
 }  // namespace
 
 bool RaiseEvent(ServerContext& context, uint8_t event, const TStringList& arguments, bool pending) {
+  return RaiseEvent(context, event, arguments, pending, ActionWatcher{});
+}
+
+bool RaiseEvent(ServerContext& context, uint8_t event, const TStringList& arguments, bool pending,
+                const ActionWatcher& watcher) {
   const std::vector<TStringList>& lists = context.Setup.UpsSetup.Events;
   const TStringList* actions = nullptr;
   for (const TStringList& list : lists) {
@@ -227,7 +232,9 @@ bool RaiseEvent(ServerContext& context, uint8_t event, const TStringList& argume
   for (size_t i = 1; i < actions->size(); ++i) {
     SplitText(',', (*actions)[i], call.fields, true);
     if (call.fields.empty()) continue;
+    if (watcher.before) watcher.before(call.fields);
     if (const Action action = FindAction(call.fields.front())) action(call);
+    if (watcher.after) watcher.after(call.fields, pending);
   }
   return pending;
 }

@@ -96,6 +96,14 @@ bool MainCycle::Enabled() const { return in_tick_ ? !stopped_in_tick_ : timer_.E
 
 void MainCycle::OnTimer() { Tick(); }
 
+void MainCycle::Evaluate() {
+  if (evaluate_) {
+    evaluate_();
+  } else {
+    EvaluateUpsState(context_);
+  }
+}
+
 void MainCycle::Tick() {
   // Ticks never overlap: the next period starts when this one has finished.
   timer_.SetEnabled(false);
@@ -120,7 +128,7 @@ void MainCycle::Tick() {
   } else {
     if (OnBattery(main)) {
       // Once a shutdown is under way the estimate no longer matters.
-      if (!server.ShutdownActive && DischargeStep(context_) <= 0) EvaluateUpsState(context_);
+      if (!server.ShutdownActive && DischargeStep(context_) <= 0) Evaluate();
     } else {
       RechargeStep(context_);
     }
@@ -138,7 +146,7 @@ void MainCycle::Tick() {
     if (!server.ShutdownActive && !(main.CalibrationState == "1") && RoundedMinutes(main.AutonomyTime) >= 1 &&
         TickCounter(server.BroadcastCounter, setup.ServerSetup.SrvBroadcast)) {
       server.BroadcastNow = true;
-      EvaluateUpsState(context_);
+      Evaluate();
     }
   }
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/event_loop.h"
 
@@ -43,6 +45,10 @@ class MainCycle {
   void Enable(bool enabled);
   bool Enabled() const;
 
+  // The status evaluation the cycle runs (battery exhausted, countdown notice); EvaluateUpsState of
+  // the context unless set otherwise (a rehearsal watches the events it raises).
+  void SetEvaluate(std::function<void()> evaluate) { evaluate_ = std::move(evaluate); }
+
   // One tick (one second of every counter). The timer is stopped while it runs and running again
   // afterwards, unless something stopped the cycle during the tick. Also run directly by tests.
   void Tick();
@@ -50,7 +56,10 @@ class MainCycle {
  private:
   void OnTimer();
 
+  void Evaluate();
+
   ServerContext& context_;
+  std::function<void()> evaluate_;
   bool in_tick_ = false;
   bool stopped_in_tick_ = false;
   platform::Timer timer_;

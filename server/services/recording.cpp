@@ -114,6 +114,10 @@ std::string BatteryChargeField(float charge, char decimal_mark) {
 void WriteLogLine(const ServerContext& context, std::string_view text) {
   const TSetupData& setup = context.Setup;
   if (!setup.RecordingSetup.LogEnabled || setup.InstallPath.empty()) return;
+  if (context.env.write_log_line) {
+    context.env.write_log_line(text);
+    return;
+  }
   AppendLogLine(setup.InstallPath + kLogFileName, "", ' ', context.Format, false, setup.RecordingSetup.LogMaxSize, text,
                 context.env.wall.Now());
 }

@@ -222,15 +222,11 @@ RemoteCommands::~RemoteCommands() {
 
 void RemoteCommands::Send(const std::string& host, const std::string& port, const std::string& text, uint8_t kind) {
   const std::string target(TrimBlanks(host));
+  if (const std::optional<std::string> problem = RemoteTargetProblem(context_.Setup, host, port)) {
+    WriteLogLine(context_, kLogPrefix + *problem);
+    return;
+  }
   const std::optional<uint16_t> port_number = ParsePort(port);
-  if (target.empty()) {
-    WriteLogLine(context_, kLogPrefix + TextOrDefault(context_.Setup, kNoHostKey, kNoHostText, {}));
-    return;
-  }
-  if (!port_number) {
-    WriteLogLine(context_, kLogPrefix + TextOrDefault(context_.Setup, kBadPortKey, kBadPortText, {target, port}));
-    return;
-  }
   const uint64_t id = state_->next_id++;
   state_->under_way.insert(id);
   {
@@ -271,8 +267,20 @@ void RemoteCommands::AfterCommandsUnderWay(std::function<void()> then, int64_t l
 
 size_t RemoteCommands::InFlight() const { return state_->under_way.size(); }
 
+std::optional<std::string> RemoteTargetProblem(const TSetupData& setup, const std::string& host,
+                                               const std::string& port) {
+  const std::string target(TrimBlanks(host));
+  if (target.empty()) return TextOrDefault(setup, kNoHostKey, kNoHostText, {});
+  if (!ParsePort(port)) return TextOrDefault(setup, kBadPortKey, kBadPortText, {target, port});
+  return std::nullopt;
+}
+
 void SendRemoteCommand(ServerContext& context, const std::string& host, const std::string& port,
                        const std::string& text, uint8_t kind) {
+  if (context.env.send_remote_command) {
+    context.env.send_remote_command(host, port, text, kind);
+    return;
+  }
   if (context.Remote) context.Remote->Send(host, port, text, kind);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "server/records/setup_data.h"
@@ -58,7 +59,13 @@ class RemoteCommands {
   std::shared_ptr<State> state_;
 };
 
-// context.Remote->Send(...) when the context has remote commands; nothing otherwise.
+// Why a command to host:port cannot be sent (the text of its "RS - " log line): no host, or a port
+// that is not a whole number 1-65535. Nothing when it can.
+std::optional<std::string> RemoteTargetProblem(const TSetupData& setup, const std::string& host,
+                                               const std::string& port);
+
+// The environment's remote-command sender when it has one; else context.Remote->Send(...) when the
+// context has remote commands; nothing otherwise.
 void SendRemoteCommand(ServerContext& context, const std::string& host, const std::string& port,
                        const std::string& text, uint8_t kind);
 

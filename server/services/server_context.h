@@ -27,6 +27,7 @@ class TNTEventLog;
 struct ServerOptions {
   bool Debug = false;        // keep a traffic log of the UPS link
   bool ServiceMode = false;  // started by the service host
+  bool Drill = false;        // rehearse a mains failure on the settings instead of serving
 };
 
 struct ServerContext {

@@ -2,6 +2,7 @@
 // tests fill it with fakes (a manual clock, an in-memory registry, a recording program starter).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,11 @@ struct ServerEnvironment {
   std::function<std::unique_ptr<platform::SystemLog>(const std::string&)> open_system_log;
   // Makes the USB link's device controller; empty: a USB link cannot be created.
   platform::HidControllerFactory hid_controllers;
+  // Left empty by keepd. A rehearsal that must not act fills them: the log file's lines and the
+  // commands to other computers then go here instead of to the file and the network.
+  std::function<void(std::string_view line)> write_log_line = nullptr;
+  std::function<void(const std::string& host, const std::string& port, const std::string& text, uint8_t kind)>
+      send_remote_command = nullptr;
 };
 
 }  // namespace keep::server

@@ -199,20 +199,23 @@ TEST(CommandSwitches, AreRecognisedInAnyCaseAndAnythingElseIsNamedAndIgnoredUnle
     Action action;
     bool debug;
     bool service;
+    bool drill;
     std::vector<std::string> ignored;
   };
   const Case cases[] = {
-      {{}, Action::kRun, false, false, {}},
-      {{"/srv", "/Debug"}, Action::kRun, true, true, {}},
-      {{"/DEBUG"}, Action::kRun, true, false, {}},
+      {{}, Action::kRun, false, false, false, {}},
+      {{"/srv", "/Debug"}, Action::kRun, true, true, false, {}},
+      {{"/DEBUG"}, Action::kRun, true, false, false, {}},
+      {{"/dRiLl"}, Action::kRun, false, false, true, {}},
       // Near misses are not taken for the switch they resemble; each is named as given.
-      {{"/SRVX", "DEBUG", "/"}, Action::kRun, false, false, {"/SRVX", "DEBUG", "/"}},
-      {{"/srv", "-x"}, Action::kRun, false, true, {"-x"}},
-      {{""}, Action::kRun, false, false, {""}},
-      // Usage wins wherever it stands, so it never starts a server; it carries nothing else.
-      {{"-x", "--HELP"}, Action::kShowUsage, false, false, {}},
-      {{"/srv", "-H"}, Action::kShowUsage, false, false, {}},
-      {{"/?", "/DEBUG"}, Action::kShowUsage, false, false, {}},
+      {{"/SRVX", "DEBUG", "/"}, Action::kRun, false, false, false, {"/SRVX", "DEBUG", "/"}},
+      {{"DRILL", "/DRILLS"}, Action::kRun, false, false, false, {"DRILL", "/DRILLS"}},
+      {{"/srv", "-x"}, Action::kRun, false, true, false, {"-x"}},
+      {{""}, Action::kRun, false, false, false, {""}},
+      // Usage wins wherever it stands, so it never starts a server or a drill; it carries nothing else.
+      {{"-x", "--HELP"}, Action::kShowUsage, false, false, false, {}},
+      {{"/srv", "-H"}, Action::kShowUsage, false, false, false, {}},
+      {{"/DRILL", "/?", "/DEBUG"}, Action::kShowUsage, false, false, false, {}},
   };
   for (const Case& c : cases) {
     const server::CommandLine command = server::ParseCommandLine(c.parameters);
@@ -220,6 +223,7 @@ TEST(CommandSwitches, AreRecognisedInAnyCaseAndAnythingElseIsNamedAndIgnoredUnle
     EXPECT_EQ(c.action, command.action) << label;
     EXPECT_EQ(c.debug, command.options.Debug) << label;
     EXPECT_EQ(c.service, command.options.ServiceMode) << label;
+    EXPECT_EQ(c.drill, command.options.Drill) << label;
     EXPECT_EQ(c.ignored, command.ignored) << label;
   }
 }
