@@ -57,6 +57,8 @@ while IFS= read -r path; do
   esac
 done < "$work/files"
 for path in /usr/sbin/keepd /usr/bin/keepterm /usr/lib/voltrena/bin/upsdb.ups /etc/voltrena/registry.reg \
+  /usr/lib/voltrena/bin/mailout /usr/lib/voltrena/bin/notebox /usr/lib/voltrena/bin/VNoteBox \
+  /usr/share/man/man8/keepd.8 /usr/share/man/man1/keepterm.1 /usr/share/man/man1/upssim.1 \
   /etc/voltrena/script/system/lcldown.sh /var/lib/voltrena/data /var/lib/voltrena/srvtemp \
   /var/lib/voltrena/bin /lib/systemd/system/keepd.service /lib/udev/rules.d/60-keepd-ups.rules; do
   grep -qx -- "$path" "$work/files" || fail "the package lacks $path"
@@ -95,6 +97,12 @@ sed -e "s|^\"InstallPath\"=.*|\"InstallPath\"=\"$root/var/lib/voltrena/\"|" \
 grep -q '^"UpsFixedTime"=dword:00000008' "$work/etc/registry.reg" || fail "the shipped hive has no UpsFixedTime line"
 printf '"UpsModelName"="Keep LineGuard 1000"\n"UpsManType"=dword:00000002\n"UpsNetCardAddress"="127.0.0.1:%s"\n' \
   "$ups_port" >> "$work/etc/registry.reg"
+# The rehearsal on the installed files first: the whole road, ending in the (replaced) script.
+VOLTRENA_REGISTRY="$work/etc/registry.reg" "$root/usr/sbin/keepd" /DRILL > "$work/drill.out" 2>&1 ||
+  { cat "$work/drill.out" >&2; fail "the drill on the installed configuration did not end in a shutdown"; }
+grep -q "shutdown script: starts $root/var/lib/voltrena/script/system/lcldown.sh" "$work/drill.out" ||
+  { cat "$work/drill.out" >&2; fail "the drill did not name the installed shutdown script"; }
+[ ! -e "$work/shutdowns" ] || fail "the drill ran the shutdown script"
 VOLTRENA_REGISTRY="$work/etc/registry.reg" "$root/usr/sbin/keepd" /SRV < /dev/null > "$work/keepd.out" 2> "$work/keepd.err" &
 keepd=$!
 pids+=("$keepd")
