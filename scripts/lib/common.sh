@@ -2,6 +2,8 @@
 KEEP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 KEEP_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libudev-dev pkg-config)
 KEEP_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# Peers the integration tests run against keepd: upsc speaks the plain-text UPS network protocol.
+KEEP_TEST_PACKAGES=(nut-client)
 
 # Installs the Debian packages that are missing (apt-get as root, else through sudo).
 keep_require_packages() {
