@@ -1,6 +1,5 @@
-// The protocol's listener over loopback on a manual clock: answers in order on each connection, the
-// login count following the connections, LOGOUT and an overlong line ending a connection after their
-// answer, and a connection silent for the idle limit dropped while a talking one stays.
+// The protocol's listener over loopback on a manual clock: a connection silent for the idle limit is
+// dropped while a talking one stays (the end-to-end tests cover the rest of its road with keepd).
 #include "server/services/nut/nut_listener.h"
 
 #include <gtest/gtest.h>
@@ -85,36 +84,6 @@ class NutListenerTest : public ::testing::Test {
   NutDataState state_ = NutDataState::kFresh;
   std::unique_ptr<NutListener> listener_;
 };
-
-TEST_F(NutListenerTest, AnswersInOrderAndCountsLoginsWhileTheirConnectionsLast) {
-  auto first = Connect();
-  auto second = Connect();
-  ASSERT_TRUE(first && second);
-  // Several requests in one segment, CR LF or LF, answered in order.
-  Send(*first, "USERNAME mon\r\nPASSWORD pw\nLOGIN ups\nGET VAR ups ups.status\nGET NUMLOGINS ups\n");
-  EXPECT_EQ("OK\r\nOK\r\nOK\r\nVAR ups ups.status \"OB LB\"\r\nNUMLOGINS ups 1\r\n", Receive(*first, 5));
-  EXPECT_EQ(1u, listener_->LoginCount());
-  state_ = NutDataState::kStale;
-  Send(*second, "GET VAR ups ups.status\nLOGOUT\n");
-  bool closed = false;
-  EXPECT_EQ("ERR DATA-STALE\r\nOK Goodbye\r\n", Receive(*second, 2, &closed));
-  EXPECT_TRUE(closed);
-  first.reset();
-  EXPECT_TRUE(RunUntil([&] { return listener_->ConnectionCount() == 0; }));
-  EXPECT_EQ(0u, listener_->LoginCount());
-}
-
-TEST_F(NutListenerTest, AnOverlongLineIsRefusedAndEndsOnlyItsConnection) {
-  auto flooder = Connect();
-  auto other = Connect();
-  ASSERT_TRUE(flooder && other);
-  Send(*flooder, std::string(platform::kMaxClientLineBytes + 100, 'A'));
-  bool closed = false;
-  EXPECT_EQ("ERR INVALID-ARGUMENT\r\n", Receive(*flooder, 1, &closed));
-  EXPECT_TRUE(closed);
-  Send(*other, "NETVER\n");
-  EXPECT_EQ("1.3\r\n", Receive(*other, 1));
-}
 
 TEST_F(NutListenerTest, ASilentConnectionIsDroppedAfterTheIdleLimitAndATalkingOneStays) {
   auto silent = Connect();
