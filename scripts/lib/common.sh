@@ -5,6 +5,8 @@ KEEP_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libudev-dev
 KEEP_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The manual page test renders each page with groff.
 KEEP_BUILD_PACKAGES+=(groff-base)
+# Peers the integration tests run against keepd: upsc speaks the plain-text UPS network protocol.
+KEEP_TEST_PACKAGES=(nut-client)
 
 # Installs the Debian packages that are missing (apt-get as root, else through sudo).
 keep_require_packages() {

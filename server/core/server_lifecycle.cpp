@@ -16,6 +16,7 @@
 #include "server/services/language.h"
 #include "server/services/main_cycle.h"
 #include "server/services/model_database.h"
+#include "server/services/nut_server.h"
 #include "server/services/presence_server.h"
 #include "server/services/recording.h"
 #include "server/services/remote_command.h"
@@ -146,6 +147,10 @@ bool StartSequence(ServerContext& context) {
     return false;
   }
 
+  // The plain-text protocol's listener is optional: one that cannot start is logged and left off.
+  context.Nut = std::make_unique<NutServer>(context);
+  context.Nut->Start();
+
   if (context.Setup.ServerSetup.RsAliveEnabled) {
     if (const int presence_result = PresenceResult(context.Presence->Start(context.Setup.ServerSetup.RsAlivePort));
         presence_result != kErrorOk && ReportStartError(context, presence_result)) {
@@ -197,6 +202,7 @@ void StopSequence(ServerContext& context) {
   // Everything the start sequence created is released here, in reverse order of creation: the
   // clients go before the link, so nobody is answered from a closing UPS link.
   if (context.Clients != nullptr) context.Clients->Stop();
+  if (context.Nut != nullptr) context.Nut->Stop();
   if (context.Presence != nullptr) context.Presence->Stop();
   if (context.Cycle != nullptr) context.Cycle->Enable(false);
   if (context.Commands != nullptr) context.Commands->Enable(false);
@@ -212,6 +218,7 @@ void StopSequence(ServerContext& context) {
   context.Cycle.reset();
   context.Commands.reset();
   context.Clients.reset();
+  context.Nut.reset();
   context.Requests.Clear();
   context.Setup.UpsSetup.Events.clear();
 }

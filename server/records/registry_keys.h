@@ -51,6 +51,11 @@ inline constexpr std::string_view kSrvListenAddress = "SrvListenAddress";
 inline constexpr std::string_view kSrvClientsAllowed = "SrvClientsAllowed";
 inline constexpr std::string_view kSrvControlAllowed = "SrvControlAllowed";
 inline constexpr std::string_view kSrvMaxClients = "SrvMaxClients";
+inline constexpr std::string_view kNutListenPort = "NutListenPort";
+inline constexpr std::string_view kNutListenAddress = "NutListenAddress";
+inline constexpr std::string_view kNutUpsName = "NutUpsName";
+inline constexpr std::string_view kNutMonitorUser = "NutMonitorUser";
+inline constexpr std::string_view kNutMonitorPassword = "NutMonitorPassword";  // plain text
 
 inline constexpr std::string_view kLogEnabled = "LogEnabled";
 inline constexpr std::string_view kLogMaxSize = "LogMaxSize";

@@ -73,6 +73,14 @@ struct TServerSetup {
   std::string SrvClientsAllowed;  // addresses and networks that may connect; empty: everyone
   std::string SrvControlAllowed;  // those that may change the UPS, its settings, the plan or this computer
   int32_t SrvMaxClients = 256;    // clients connected at once, fewer when descriptors run short
+  // The listener of the plain-text UPS network protocol, for monitoring tools of other makes: off
+  // while the port is 0; the port as read, so that a value outside 1-65535 can be told from 0.
+  int32_t NutListenPort = 0;
+  std::string NutListenAddress = "127.0.0.1";
+  std::string NutUpsName = "ups";
+  // The one user that may log in there as a monitoring client; empty: nobody.
+  std::string NutMonitorUser;
+  std::string NutMonitorPassword;
 };
 
 // Which measurements of one phase go into the data file.

@@ -3,6 +3,7 @@
 #include "server/services/command_step.h"
 #include "server/services/event_log.h"
 #include "server/services/main_cycle.h"
+#include "server/services/nut_server.h"
 #include "server/services/presence_server.h"
 #include "server/services/remote_command.h"
 #include "server/services/scheduler.h"

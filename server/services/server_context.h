@@ -18,6 +18,7 @@ namespace keep::server {
 
 class CommandStep;
 class MainCycle;
+class NutServer;
 class PresenceServer;
 class RemoteCommands;
 class Scheduler;
@@ -52,6 +53,8 @@ struct ServerContext {
   RequestQueue Requests;
   // The TCP server for clients; declared after what it uses so it goes first.
   std::unique_ptr<ClientServer> Clients;
+  // The listener of the plain-text UPS network protocol; after the manager, which tells it of replies.
+  std::unique_ptr<NutServer> Nut;
   // The 100 ms step that hands queued requests to the UPS manager.
   std::unique_ptr<CommandStep> Commands;
   // The one-second main cycle (polls, countdown, samples); stopped while the UPS link is down.

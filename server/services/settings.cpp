@@ -100,6 +100,11 @@ void ReadServerSetup(const ServerKeyReader& reg, TServerSetup& server) {
   server.SrvClientsAllowed = reg.String(regkeys::kSrvClientsAllowed);
   server.SrvControlAllowed = reg.String(regkeys::kSrvControlAllowed);
   server.SrvMaxClients = reg.Integer(regkeys::kSrvMaxClients, defaults.SrvMaxClients);
+  server.NutListenPort = reg.Integer(regkeys::kNutListenPort, defaults.NutListenPort);
+  server.NutListenAddress = reg.String(regkeys::kNutListenAddress, defaults.NutListenAddress);
+  server.NutUpsName = reg.String(regkeys::kNutUpsName, defaults.NutUpsName);
+  server.NutMonitorUser = reg.String(regkeys::kNutMonitorUser);
+  server.NutMonitorPassword = reg.String(regkeys::kNutMonitorPassword);
 }
 
 void ReadRecordingSetup(const ServerKeyReader& reg, TRecordingSetup& rec) {

@@ -198,6 +198,7 @@ bool UpsManager::OnReceive(std::string_view text) {
   if (reply_timer_ != nullptr) reply_timer_->SetEnabled(false);
   CommLost = false;
   Connected = true;
+  if (on_reply_) on_reply_();
   TStringList& queue = UpsCommand.Exchange.Queue;
   if (!queue.empty()) queue.erase(queue.begin());
   if (!queue.empty()) {

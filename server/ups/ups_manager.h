@@ -87,6 +87,9 @@ class UpsManager {
   // Called whenever the manager takes up work (a wake-up or a command): from then on it is Busy until
   // the work ends. The command step sleeps while the manager is idle and wakes on this.
   void SetOnActivity(std::function<void()> on_activity) { on_activity_ = std::move(on_activity); }
+  // Called whenever a reply of the UPS completed an exchange, so a watcher can tell how old the
+  // record's measurements are.
+  void SetOnReply(std::function<void()> on_reply) { on_reply_ = std::move(on_reply); }
 
   bool Busy = false;
   bool CommLost = false;
@@ -118,6 +121,7 @@ class UpsManager {
   platform::EventLoop::TimerId pause_ = 0;
   bool awaiting_reply_ = false;
   std::function<void()> on_activity_;
+  std::function<void()> on_reply_;
 };
 
 }  // namespace keep::server

@@ -83,6 +83,10 @@ TEST_F(LoadSettingsTest, EmptyServerKeyGivesEveryDefault) {
   EXPECT_FALSE(v.RsAliveEnabled);
   EXPECT_EQ(v.RsAlivePort, 65000);
   EXPECT_EQ(v.RsTimeoutConnection, 5);
+  EXPECT_EQ(v.NutListenPort, 0) << "the plain-text protocol's listener is off unless named";
+  EXPECT_EQ(v.NutListenAddress, "127.0.0.1");
+  EXPECT_EQ(v.NutUpsName, "ups");
+  EXPECT_EQ(v.NutMonitorUser, "");
   const TRecordingSetup& r = s.RecordingSetup;
   EXPECT_TRUE(r.LogEnabled);
   EXPECT_EQ(r.LogMaxSize, 2147483647);

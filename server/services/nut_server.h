@@ -1,0 +1,54 @@
+// The server's listener of the plain-text UPS network protocol (nut/nut_listener.h), fed from the
+// server context: its settings (NutListenPort, NutListenAddress, NutUpsName, NutMonitorUser and
+// NutMonitorPassword), the UPS record, and the age of the last reply from the UPS, which decides
+// whether the data can still be vouched for.
+//
+// Main loop only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "server/services/nut/nut_answer.h"
+#include "server/services/nut/nut_listener.h"
+
+namespace keep::server {
+
+struct ServerContext;
+
+// How old the record may be before it is stale: a poll period for the next poll to go out, another
+// for it to be due, and the time its reply may take. Past that, a poll went unanswered.
+int64_t NutStaleAfterMs(int poll_seconds, int64_t reply_timeout_ms);
+
+// Whether `name` can stand as the protocol's UPS name: 1 to 64 letters, digits, '.', '_' or '-'.
+bool ValidNutUpsName(const std::string& name);
+
+class NutServer {
+ public:
+  // `context` must outlive the server; the UPS manager, when there is one, tells it of every reply.
+  explicit NutServer(ServerContext& context);
+  ~NutServer();  // Stop()
+  NutServer(const NutServer&) = delete;
+  NutServer& operator=(const NutServer&) = delete;
+
+  // Listens as the settings say, and writes a log line of what came of it. Nothing listens while
+  // NutListenPort is 0. 0 when it listens or is off, else the socket code of TcpLineServer::Start or
+  // EINVAL for settings that are not valid (both logged): the server runs on without this listener.
+  int Start();
+  uint16_t Port() const;  // 0 when not listening
+  // Closes every connection and the listener. Safe twice.
+  void Stop();
+
+  // How far the server can vouch for the UPS data now.
+  nut::NutDataState DataState() const;
+  size_t LoginCount() const { return listener_ == nullptr ? 0 : listener_->LoginCount(); }
+
+ private:
+  ServerContext& context_;
+  std::unique_ptr<nut::NutListener> listener_;
+  std::optional<int64_t> last_reply_ms_;
+};
+
+}  // namespace keep::server
