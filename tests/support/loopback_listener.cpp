@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <random>
 
 namespace keep::test {
 
@@ -74,7 +77,42 @@ void LoopbackListener::ClosePeer(bool reset) {
   peer_ = -1;
 }
 
+namespace {
+
+// The first port the system hands out for outgoing connections; below it, no client socket of a
+// parallel test can take a port between our check and the server's bind.
+int FirstEphemeralPort() {
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  int first = 0;
+  return range >> first && first > 2048 ? first : 32768;
+}
+
+bool Bindable(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+  ::close(fd);
+  return free;
+}
+
+}  // namespace
+
 int ClosedLoopbackPort() {
+  // Random ports below the ephemeral range: a port picked by the system (port 0) is one that the
+  // very next outgoing connection of another test may get, which made servers under test fail to
+  // bind now and then. Parallel test processes pick independently, so the draw is random.
+  static std::mt19937 draw{std::random_device{}()};
+  const int last = FirstEphemeralPort() - 1;
+  const int first = std::max(1024, last - 16000);
+  std::uniform_int_distribution<int> pick(first, last);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const int port = pick(draw);
+    if (Bindable(port)) return port;
+  }
   const LoopbackListener probe;
   return probe.Port();
 }
