@@ -1,6 +1,7 @@
 #include "platform/event_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,14 +69,18 @@ struct EventLoop::Impl {
     }
   }
 
-  bool StopRequested() const {
-    std::lock_guard lock(mutex);
-    return stop_requested;
-  }
+  // Read without the lock: it is asked once per handler and task, and only ever goes from false to
+  // true (under the lock, so a sleeping Run() cannot miss it).
+  bool StopRequested() const { return stop_requested.load(std::memory_order_acquire); }
 
   // Runs the tasks queued at the time of the call, so a task that posts another cannot starve the
   // timers. Tasks left over when Stop() interrupts go back to the head of the queue.
   size_t RunTaskBatch() {
+    {
+      // Most turns have no task: spare them the queue a batch would build.
+      std::lock_guard lock(mutex);
+      if (stop_requested || tasks.empty()) return 0;
+    }
     std::deque<Task> batch;
     {
       std::lock_guard lock(mutex);
@@ -143,7 +148,10 @@ struct EventLoop::Impl {
   // Waits up to `timeout_ms` for watched descriptors (or a wake-up) and runs the handlers of those
   // ready.
   size_t RunReadyWatches(int64_t timeout_ms) {
-    std::vector<ReadinessPoller::Ready> ready;
+    // Kept between turns so a busy loop does not allocate the list each time; moved out while the
+    // handlers run, in case one of them runs the loop itself (RunDue in tests).
+    std::vector<ReadinessPoller::Ready> ready = std::move(ready_spare);
+    ready.clear();
     poller->Wait(static_cast<int>(timeout_ms), &ready);
     size_t ran = 0;
     for (const ReadinessPoller::Ready& entry : ready) {
@@ -154,6 +162,7 @@ struct EventLoop::Impl {
       if (*handler) (*handler)(entry.events);
       ++ran;
     }
+    ready_spare = std::move(ready);
     return ran;
   }
 
@@ -169,7 +178,7 @@ struct EventLoop::Impl {
   // Shared with other threads.
   mutable std::mutex mutex;
   std::deque<Task> tasks;
-  bool stop_requested = false;
+  std::atomic<bool> stop_requested{false};
   bool sleeping = false;  // Run() waits in the poller: a posted task must wake it
   const std::unique_ptr<ReadinessPoller> poller;
 
@@ -179,6 +188,7 @@ struct EventLoop::Impl {
   TimerId next_id = 1;
   uint64_t pass = 0;
   std::map<WatchId, WatchEntry> watches;
+  std::vector<ReadinessPoller::Ready> ready_spare;
   WatchId next_watch_id = 1;
 };
 

@@ -132,6 +132,12 @@ std::string TenthsText(float value) {
   // rounding mode takes halves to even. Adding 0.0 turns -0 into 0.
   const double tenths = std::rint(static_cast<double>(value) * 10.0) + 0.0;
   char buffer[64];
+  // Whole numbers of ordinary size are written as integers: the same digits, far cheaper than
+  // formatting a double, and every status answer has some.
+  if (std::fabs(tenths) < 1e15) {
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<int64_t>(tenths));
+    if (ec == std::errc()) return std::string(buffer, end);
+  }
   const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, tenths, std::chars_format::fixed, 0);
   if (ec != std::errc()) return std::string(kNotAvailable);
   return std::string(buffer, end);

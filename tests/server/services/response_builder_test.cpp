@@ -41,6 +41,9 @@ TEST(AnswerFieldForms, TenthsRoundTheBinaryValueHalvesToEven) {
   EXPECT_EQ("-15", TenthsText(-1.5f));
   EXPECT_EQ("&", TenthsText(std::numeric_limits<float>::quiet_NaN()));
   EXPECT_EQ("&", TenthsText(std::numeric_limits<float>::infinity()));
+  // Either side of the switch from integer to floating-point formatting: the exact digits both ways.
+  EXPECT_EQ("899999995002880", TenthsText(9e13f));
+  EXPECT_EQ("2000000007536640", TenthsText(2e14f));
   EXPECT_EQ(40u, TenthsText(std::numeric_limits<float>::max()).size()) << "no overflow for the largest float";
 }
 
