@@ -56,6 +56,7 @@ inline constexpr std::string_view kNutListenAddress = "NutListenAddress";
 inline constexpr std::string_view kNutUpsName = "NutUpsName";
 inline constexpr std::string_view kNutMonitorUser = "NutMonitorUser";
 inline constexpr std::string_view kNutMonitorPassword = "NutMonitorPassword";  // plain text
+inline constexpr std::string_view kNutHostSyncSeconds = "NutHostSyncSeconds";
 
 inline constexpr std::string_view kLogEnabled = "LogEnabled";
 inline constexpr std::string_view kLogMaxSize = "LogMaxSize";

@@ -81,6 +81,8 @@ struct TServerSetup {
   // The one user that may log in there as a monitoring client; empty: nobody.
   std::string NutMonitorUser;
   std::string NutMonitorPassword;
+  // How long the local shutdown waits for logged-in secondaries to log out before the script runs.
+  int32_t NutHostSyncSeconds = 15;
 };
 
 // Which measurements of one phase go into the data file.

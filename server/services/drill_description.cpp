@@ -74,7 +74,13 @@ std::vector<std::string> DescribeProgram(const DrillAct& act, const TSetupData& 
     return {"e-mail: " + Started(act, HidePassword(act.text, setup.EmailSetup))};
   }
   if (path == setup.InstallPath + kShutdownScript) {
-    return {"shutdown script: " + Started(act, act.text) + " (this computer shuts down)"};
+    std::vector<std::string> lines;
+    if (setup.ServerSetup.NutListenPort != 0) {
+      lines.push_back("secondaries on the UPS network protocol: told to shut down (FSD), waited for up to " +
+                      std::to_string(HostSyncLimitMs(setup) / 1000) + " s to log out");
+    }
+    lines.push_back("shutdown script: " + Started(act, act.text) + " (this computer shuts down)");
+    return lines;
   }
   return {Started(act, act.text)};
 }

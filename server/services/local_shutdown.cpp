@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/file_names.h"
 #include "common/text_lists.h"
 #include "platform/process.h"
 #include "server/services/host_integration.h"
+#include "server/services/nut_server.h"
 #include "server/services/remote_command.h"
 #include "server/services/scheduler.h"
 #include "server/services/server_context.h"
@@ -30,8 +32,19 @@ int64_t ScriptWaitLimitMs(const TSetupData& setup) {
   return limit;
 }
 
+int64_t HostSyncLimitMs(const TSetupData& setup) {
+  int64_t limit = int64_t{std::max(setup.ServerSetup.NutHostSyncSeconds, 0)} * 1000;
+  if (setup.UpsSetup.UpsOffEnabled) {
+    limit = std::min(limit, std::max<int64_t>(int64_t{setup.UpsSetup.UpsOffDelay} * 1000 / 2, 0));
+  }
+  return limit;
+}
+
 void ShutdownLocal(ServerContext& context, bool from_scheduler) {
   const TUpsSetup& ups = context.Setup.UpsSetup;
+  // The secondaries watching this UPS through the network protocol learn it first, so they have the
+  // whole switch-off delay to go down.
+  if (context.Nut) context.Nut->BeginForcedShutdown();
   if (ups.UpsOffEnabled) {
     TStringList parameters{std::to_string(ups.UpsOffDelay)};
     if (from_scheduler && context.Schedule) {
@@ -46,11 +59,21 @@ void ShutdownLocal(ServerContext& context, bool from_scheduler) {
   // moment, taking the commands still under way with it. But the UPS counts down its switch-off delay
   // meanwhile, so a silent agent is waited for only a while, and commands raised after this point
   // (a countdown notice, say) not at all.
-  auto run_script = [&context] { RunProgram(context, true, context.Setup.InstallPath + kShutdownScript, ""); };
+  // The secondaries are waited for at the same time, so that they go down before this computer
+  // takes their UPS server with it. The script runs once, when both waits are over.
+  auto waits_left = std::make_shared<int>(2);
+  auto one_wait_over = [&context, waits_left] {
+    if (--*waits_left == 0) RunProgram(context, true, context.Setup.InstallPath + kShutdownScript, "");
+  };
   if (context.Remote) {
-    context.Remote->AfterCommandsUnderWay(run_script, ScriptWaitLimitMs(context.Setup));
+    context.Remote->AfterCommandsUnderWay(one_wait_over, ScriptWaitLimitMs(context.Setup));
   } else {
-    run_script();
+    one_wait_over();
+  }
+  if (context.Nut) {
+    context.Nut->AfterSecondariesLeft(one_wait_over, HostSyncLimitMs(context.Setup));
+  } else {
+    one_wait_over();
   }
 }
 

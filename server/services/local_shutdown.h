@@ -13,14 +13,19 @@ struct ServerContext;
 
 inline constexpr char kShutdownScript[] = "script/system/lcldown.sh";
 
-// Queues the switch-off request (code 2) when UpsOffEnabled, then runs the shutdown script once the
-// remote commands started before have gone out, or after ScriptWaitLimitMs at the latest.
+// Marks the network protocol's status FSD and queues the switch-off request (code 2) when
+// UpsOffEnabled, then runs the shutdown script once the remote commands started before have gone out
+// (or after ScriptWaitLimitMs) and the logged-in secondaries have logged out (or after HostSyncLimitMs).
 void ShutdownLocal(ServerContext& context, bool from_scheduler);
 
 // How long the shutdown script waits for remote commands under way: the connection time-out of a
 // remote command, and with a UPS switch-off at most half of its delay, so the script is well under
 // way before the UPS cuts the power.
 int64_t ScriptWaitLimitMs(const TSetupData& setup);
+
+// How long the shutdown script waits for the secondaries logged in through the network protocol to
+// log out: NutHostSyncSeconds, and with a UPS switch-off at most half of its delay.
+int64_t HostSyncLimitMs(const TSetupData& setup);
 
 // Starts `path` with `parameters`; waits for its end only when `wait`. False when it could not be
 // started (a missing program included).

@@ -105,6 +105,7 @@ void ReadServerSetup(const ServerKeyReader& reg, TServerSetup& server) {
   server.NutUpsName = reg.String(regkeys::kNutUpsName, defaults.NutUpsName);
   server.NutMonitorUser = reg.String(regkeys::kNutMonitorUser);
   server.NutMonitorPassword = reg.String(regkeys::kNutMonitorPassword);
+  server.NutHostSyncSeconds = reg.Integer(regkeys::kNutHostSyncSeconds, defaults.NutHostSyncSeconds);
 }
 
 void ReadRecordingSetup(const ServerKeyReader& reg, TRecordingSetup& rec) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -181,11 +182,15 @@ TEST_F(KeepdDrill, StartsSendsAndWritesNothingAndRunsBesideTheServer) {
   ASSERT_TRUE(agent.Ok());
   const std::string port = std::to_string(agent.Port());
   std::string hive = ShippedHive();
+  char nut_port[16];
+  std::snprintf(nut_port, sizeof nut_port, "%08x", ClosedLoopbackPort());
   ReplaceLine(hive, "\"Event6\"=",
               "\"Event6\"=\"6|$POPUP|$EMAIL,admin@example|$L_SHELL," + tree_.InstallPath() +
                   "bin/mailout|$R_SHUT,127.0.0.1," + port + "|$R_MSG,127.0.0.1," + port +
                   "|$LOG\"\n\"EmailServer\"=\"mail.example\"\n" +
-                  "\"EmailUseAuth\"=dword:00000001\n\"EmailLogin\"=\"ups\"\n\"EmailSender\"=\"ups@example\"");
+                  "\"EmailUseAuth\"=dword:00000001\n\"EmailLogin\"=\"ups\"\n\"EmailSender\"=\"ups@"
+                  "example\"\n\"NutListenPort\"=dword:" +
+                  nut_port);
   const std::string log = tree_.InstallPath() + "data/ups_log.txt";
   WriteFileText(log, "01/12/2026 10:00:00  an earlier line\n");
   // The real server's lock, held while the drill runs.
@@ -202,7 +207,9 @@ TEST_F(KeepdDrill, StartsSendsAndWritesNothingAndRunsBesideTheServer) {
                           "-r:\"admin@example\"", "starts " + tree_.InstallPath() + "bin/mailout",
                           "remote command to 127.0.0.1:" + port + ": shut that computer down",
                           "remote command to 127.0.0.1:" + port + ": show a message", "message: ", "Power failure on",
-                          "log line: Mains power failure", "shutdown script: starts"});
+                          "log line: Mains power failure",
+                          "secondaries on the UPS network protocol: told to shut down (FSD), waited for up to 15 s",
+                          "shutdown script: starts"});
 
   namespace fs = std::filesystem;
   EXPECT_FALSE(fs::exists(tree_.InstallPath() + "data/companion_calls.txt"));

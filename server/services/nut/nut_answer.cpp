@@ -13,9 +13,8 @@ constexpr std::string_view kHelpLine =
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return Lower(x) == Lower(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // Equal-length comparison that does not stop at the first difference, so the time of a refused
@@ -58,6 +57,8 @@ class Answerer {
       case NutCommand::kLogin:
         return Login();
       case NutCommand::kLogout:
+        // A secondary logs out as it goes down; the primary stops counting it at once.
+        session_.logged_in = false;
         return NutReply{{"OK Goodbye"}, true};
       case NutCommand::kListUps:
         return NutReply{{"BEGIN LIST UPS", "UPS " + std::string(view_.ups_name) + " " + Quoted(view_.ups_description),

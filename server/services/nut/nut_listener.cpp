@@ -67,15 +67,27 @@ void NutListener::OnLine(platform::ConnectionId id, const std::string& line) {
   if (found == connections_.end()) return;
   found->second.last_line_ms = clock_.NowMs();
   view_.data = ports_.data_state ? ports_.data_state() : NutDataState::kNotConnected;
+  const bool was_logged_in = found->second.session.logged_in;
   const NutReply reply = AnswerNutLine(line, found->second.session, view_);
+  const bool logged_out = was_logged_in && !found->second.session.logged_in;
+  bool sent = true;
   for (const std::string& answer : reply.lines) {
     // A client that stopped reading is gone after a refused send; nothing more goes to it.
-    if (!server_->Send(id, answer)) return;
+    if (!(sent = server_->Send(id, answer))) break;
   }
-  if (reply.close) server_->CloseAfterSending(id);
+  if (sent && reply.close) server_->CloseAfterSending(id);
+  if (logged_out && ports_.logins_dropped) ports_.logins_dropped();
 }
 
-void NutListener::OnDisconnect(platform::ConnectionId id) { connections_.erase(id); }
+void NutListener::OnDisconnect(platform::ConnectionId id) { Forget(id); }
+
+void NutListener::Forget(platform::ConnectionId id) {
+  const auto found = connections_.find(id);
+  if (found == connections_.end()) return;
+  const bool was_logged_in = found->second.session.logged_in;
+  connections_.erase(found);
+  if (was_logged_in && ports_.logins_dropped) ports_.logins_dropped();
+}
 
 void NutListener::PlanIdleCheck(int64_t delay_ms) {
   idle_timer_ = loop_.AddTimer(delay_ms, false, [this] {
@@ -98,7 +110,7 @@ void NutListener::DropIdle() {
   // Close reports the disconnect too; the entry goes now, so nothing is answered to it any more.
   for (const platform::ConnectionId id : idle) {
     server_->Close(id);
-    connections_.erase(id);
+    Forget(id);
   }
   if (earliest_left >= 0) PlanIdleCheck(earliest_left + config_.idle_ms - now);
 }

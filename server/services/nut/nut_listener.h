@@ -33,7 +33,7 @@ struct NutListenerConfig {
   std::string ups_description;
   std::string monitor_user;  // empty: nobody may log in
   std::string monitor_password;
-  std::string version;        // the VER line
+  std::string version;         // the VER line
   size_t max_connections = 0;  // 0: no cap
   int64_t idle_ms = kNutIdleMs;
 };
@@ -42,6 +42,8 @@ struct NutListenerConfig {
 struct NutListenerPorts {
   std::function<NutDataState()> data_state;
   std::function<std::vector<NutVariable>()> variables;
+  // After the number of logged-in connections went down (a LOGOUT, a connection gone).
+  std::function<void()> logins_dropped;
 };
 
 class NutListener {
@@ -72,6 +74,8 @@ class NutListener {
 
   void OnLine(platform::ConnectionId id, const std::string& line);
   void OnDisconnect(platform::ConnectionId id);
+  // Forgets the connection; tells the server when it was logged in.
+  void Forget(platform::ConnectionId id);
   // Closes the connections idle for idle_ms and plans the next look for the earliest one left.
   void DropIdle();
   void PlanIdleCheck(int64_t delay_ms);
