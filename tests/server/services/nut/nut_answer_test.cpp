@@ -101,6 +101,9 @@ TEST_F(NutAnswerTest, OnlyTheConfiguredPairLogsInAndCountsWhileItIs) {
       {&second_, "LOGIN ups", {"ERR ACCESS-DENIED"}},
       {&second_, "GET NUMLOGINS ups", {"NUMLOGINS ups 1"}},
       {&second_, "LIST CLIENT ups", {"BEGIN LIST CLIENT ups", "CLIENT ups 127.0.0.1", "END LIST CLIENT ups"}},
+      // A secondary going down logs out: it stops counting before its connection is gone.
+      {&first_, "LOGOUT", {"OK Goodbye"}, true},
+      {&second_, "GET NUMLOGINS ups", {"NUMLOGINS ups 0"}},
   });
   // Without a configured user nobody logs in, whatever the pair.
   view_.monitor_user = "";
