@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform_info.h"
+#include "platform/services.h"
 #include "platform/system_error.h"
 #include "tests/platform/win/helper_program.h"
 
@@ -54,6 +55,18 @@ TEST(WindowsSystemFactsTest, VersionTextComesFromTheVersionResource) {
   EXPECT_EQ(VersionText(ExecutablePath()), "");
   EXPECT_EQ(VersionText(wintest::HelperPath() + ".missing"), "");
   EXPECT_EQ(VersionText(""), "");
+}
+
+TEST(WindowsSystemFactsTest, ServiceStatesComeFromTheServiceManager) {
+  // Plug and Play is installed on every Windows system, Wine's included; whether it runs yet depends
+  // on the system (Wine starts it on demand), but an installed service is in one of the seven states.
+  const uint32_t state = ServiceState("PlugPlay");
+  EXPECT_GE(state, 1u);
+  EXPECT_LE(state, 7u);
+  EXPECT_EQ(ServiceState("KeepNoSuchService"), 0u);
+  EXPECT_EQ(ServiceState(""), 0u);
+  EXPECT_EQ(ServiceState(std::string("PlugPlay\0x", 11)), 0u);
+  EXPECT_FALSE(SetServiceProcess(true));
 }
 
 }  // namespace
