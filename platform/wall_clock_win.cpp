@@ -9,8 +9,8 @@
 namespace keep::platform {
 namespace {
 
-// 100-nanosecond ticks per millisecond, and the FILETIME of 1899-12-30 (DateTime's day 0) is before
-// 1601, so the distance is taken from a known pair instead: 1970-01-01 is day 25569.
+// FILETIME counts 100-nanosecond ticks from 1601; DateTime counts days from 1899-12-30. They meet at
+// 1970-01-01: day 25569, and 11644473600000 ms after 1601.
 constexpr int64_t kTicksPerMs = 10'000;
 constexpr int64_t kUnixEpochDay = 25'569;
 constexpr int64_t kUnixEpochFileTimeMs = 11'644'473'600'000;
