@@ -112,6 +112,24 @@ TEST_F(WindowsSerialPortTest, PortIsExclusiveAndSettingsAreChecked) {
   EXPECT_EQ(SerialPort::Open(name_, &second).error, 0);
 }
 
+TEST_F(WindowsSerialPortTest, DeadDeviceIsReportedOnce) {
+  int written = 0;
+  ASSERT_EQ(port_->Write("\x18HUP", 4, 1000, &written), 0);
+  Event event = Event::kReadable;
+  // The line may still echo a byte before it goes dead.
+  for (int i = 0; i < 10 && event == Event::kReadable; ++i) {
+    event = port_->WaitEvent(5000);
+    char buffer[16];
+    int count = 0;
+    port_->Read(buffer, sizeof buffer, &count);
+  }
+  EXPECT_EQ(event, Event::kHangUp);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_->WaitEvent(400), Event::kTimeout);
+  // Looked at again in slices, not spun on.
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(350));
+}
+
 TEST(WindowsSerialPortOpenTest, MissingPortGivesTwo) {
   std::unique_ptr<SerialPort> port;
   EXPECT_EQ(SerialPort::Open("COM250", &port).error, 2);
