@@ -6,11 +6,11 @@
 // device while that read is in flight, so the bytes keep their order.
 #include <windows.h>
 
-#include <cwctype>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cwctype>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -337,8 +337,7 @@ class WindowsSerialPort final : public SerialPort {
       code = ::GetLastError();
       if (code == ERROR_IO_PENDING) {
         const HANDLE handles[2] = {wake_.get(), read_done_.get()};
-        const DWORD wait =
-            deadline < 0 ? INFINITE : static_cast<DWORD>(std::max<int64_t>(deadline - NowMs(), 0));
+        const DWORD wait = deadline < 0 ? INFINITE : static_cast<DWORD>(std::max<int64_t>(deadline - NowMs(), 0));
         const DWORD which = ::WaitForMultipleObjects(2, handles, FALSE, wait);
         *interrupted = which == WAIT_OBJECT_0;
         // Bytes that came before the cancel are kept.
@@ -379,7 +378,7 @@ class WindowsSerialPort final : public SerialPort {
   EventHandle read_done_{true};
   EventHandle write_done_{true};
   EventHandle wake_{false};
-  std::mutex mutex_;     // guards buffered_ and reading_, and keeps Read, Purge and WaitEvent apart
+  std::mutex mutex_;      // guards buffered_ and reading_, and keeps Read, Purge and WaitEvent apart
   std::string buffered_;  // read from the device and not yet by the user
   bool reading_ = false;  // WaitEvent's read is in flight
   // Counts reads and input purges, so WaitEvent can tell bytes already reported from fresh ones.
@@ -398,8 +397,8 @@ SerialOpenResult SerialPort::Open(const std::string& path, std::unique_ptr<Seria
   const HANDLE claim = ClaimPortName(path);
   if (claim == nullptr) return {5, false};
   // No sharing: no other open of the port succeeds while this one lasts.
-  const HANDLE device = ::CreateFileW(DevicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE device = ::CreateFileW(DevicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
     ::CloseHandle(claim);

@@ -1,6 +1,7 @@
 // The service manager, and the network message service through the workstation calls. The
 // service-process registration belongs to the old non-NT systems, which this build does not serve.
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <lm.h>
 
 #include <cstdint>

@@ -36,7 +36,9 @@ constexpr int64_t kAcceptRetryMs = 100;
 void CloseSocket(int fd) { ::closesocket(AsSocket(fd)); }
 
 // send() takes an int count; a larger buffer goes out in several calls.
-int SendSize(size_t waiting) { return waiting > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(waiting); }
+int SendSize(size_t waiting) {
+  return waiting > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(waiting);
+}
 
 std::string DottedText(const sockaddr_in& address) {
   char text[INET_ADDRSTRLEN] = {};
@@ -339,8 +341,7 @@ struct Core : std::enable_shared_from_this<Core> {
       // The client is gone and every item it sent has been handled and answered.
       if (c.end_of_input && c.reading_over && !c.held) return Drop(c);
     }
-    const unsigned want =
-        (WantsInput(c) ? EventLoop::kReadable : 0u) | (c.HasOutput() ? EventLoop::kWritable : 0u);
+    const unsigned want = (WantsInput(c) ? EventLoop::kReadable : 0u) | (c.HasOutput() ? EventLoop::kWritable : 0u);
     if (want == c.watching) return;
     if (!loop.ChangeWatch(c.watch, want)) return Drop(c);
     c.watching = want;
@@ -494,7 +495,8 @@ class WinsockTcpLineServer final : public TcpLineServer {
     int length = sizeof local;
     if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return fail(LastSocketError());
     const int fd = AsDescriptor(socket);
-    const EventLoop::WatchId watch = core.loop.Watch(fd, EventLoop::kReadable, [&core](unsigned) { core.OnListenReady(); });
+    const EventLoop::WatchId watch =
+        core.loop.Watch(fd, EventLoop::kReadable, [&core](unsigned) { core.OnListenReady(); });
     if (watch == 0) return fail(WSAENOBUFS);
     core.listen_fd = fd;
     core.listen_watch = watch;

@@ -1,10 +1,10 @@
+#include "platform/wide_text_win.h"
+
 #include <windows.h>
 
 #include <climits>
 #include <string>
 #include <string_view>
-
-#include "platform/wide_text_win.h"
 
 namespace keep::platform {
 

@@ -1,7 +1,6 @@
 // The real registry below HKEY_LOCAL_MACHINE, each test in a key of its own that it removes again.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <memory>
@@ -42,7 +41,9 @@ TEST_F(WindowsRegistryTest, ValuesReadBackAsWrittenWhateverTheLetterCase) {
   ASSERT_TRUE(registry_->WriteDword(key_ + "\\Sub", "Port", 3551));
   ASSERT_TRUE(registry_->WriteDword(key_ + "\\Sub", "Largest", 0xFFFFFFFFu));
   // Letters other than ASCII survive the trip through the wide-character calls.
-  ASSERT_TRUE(registry_->WriteString(key_ + "\\Sub", "Place", "Z\xC3\xBCrich \xC2\xB0" "C"));
+  ASSERT_TRUE(registry_->WriteString(key_ + "\\Sub", "Place",
+                                     "Z\xC3\xBCrich \xC2\xB0"
+                                     "C"));
   ASSERT_TRUE(registry_->WriteString(key_ + "\\Sub", "Empty", ""));
 
   EXPECT_TRUE(registry_->KeyExists(key_));
@@ -50,7 +51,9 @@ TEST_F(WindowsRegistryTest, ValuesReadBackAsWrittenWhateverTheLetterCase) {
   EXPECT_EQ(registry_->ReadString(key_ + "\\sub", "installpath"), "C:\\Program Files\\Keep\\");
   EXPECT_EQ(registry_->ReadDword(key_ + "\\Sub", "PORT"), 3551u);
   EXPECT_EQ(registry_->ReadDword(key_ + "\\Sub", "Largest"), 0xFFFFFFFFu);
-  EXPECT_EQ(registry_->ReadString(key_ + "\\Sub", "Place"), "Z\xC3\xBCrich \xC2\xB0" "C");
+  EXPECT_EQ(registry_->ReadString(key_ + "\\Sub", "Place"),
+            "Z\xC3\xBCrich \xC2\xB0"
+            "C");
   EXPECT_EQ(registry_->ReadString(key_ + "\\Sub", "Empty"), "");
 
   // Writing again replaces the value, of whichever type it was.

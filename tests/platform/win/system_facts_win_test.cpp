@@ -1,7 +1,6 @@
 // Error texts, the wall clock and the platform facts read from the system.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -29,9 +28,10 @@ TEST(WindowsSystemFactsTest, ErrorTextsAreOneLine) {
 TEST(WindowsSystemFactsTest, WallClockLessItsOffsetIsUniversalTime) {
   const auto clock = WallClock::CreateReal();
   const DateTime local = clock->Now();
-  const int64_t universal_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::system_clock::now().time_since_epoch()).count() +
-                               int64_t{25'569} * DateTime::kMsPerDay;
+  const int64_t universal_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count() +
+      int64_t{25'569} * DateTime::kMsPerDay;
   const int64_t offset = clock->UtcOffsetMs(local);
   // Zones lie within a day of universal time and on whole quarter hours.
   EXPECT_LT(std::llabs(offset), DateTime::kMsPerDay);

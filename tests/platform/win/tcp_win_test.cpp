@@ -1,7 +1,6 @@
 // The line server and the client over Winsock on loopback, driven by the loop's WSAPoll poller.
-#include <winsock2.h>
-
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <chrono>
 #include <functional>
@@ -55,7 +54,10 @@ class WindowsTcpTest : public ::testing::Test {
 
   std::unique_ptr<TcpLineServer> StartServer(TcpLineServerLimits limits = {}) {
     TcpLineServerHandlers handlers;
-    handlers.on_connect = [this](ConnectionId id, const std::string& peer) { events_.push_back("connect " + peer); last_ = id; };
+    handlers.on_connect = [this](ConnectionId id, const std::string& peer) {
+      events_.push_back("connect " + peer);
+      last_ = id;
+    };
     handlers.on_line = [this](ConnectionId id, std::string line) {
       events_.push_back("line " + line);
       if (line == "quit") server_->CloseAfterSending(id);
@@ -120,7 +122,8 @@ TEST_F(WindowsTcpTest, LinesGoInAndAnswersComeBackUntilTheClientQuits) {
   int n = -1;
   const int code = client->Read(&byte, 1, &n);
   EXPECT_TRUE(code != 0 || n == 0);
-  EXPECT_EQ(events_, (std::vector<std::string>{"connect 127.0.0.1", "line hello", "line world", "line quit", "disconnect"}));
+  EXPECT_EQ(events_,
+            (std::vector<std::string>{"connect 127.0.0.1", "line hello", "line world", "line quit", "disconnect"}));
 }
 
 TEST_F(WindowsTcpTest, OverlongLineAndConnectionsBeyondTheLimitAreRefused) {
