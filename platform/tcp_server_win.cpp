@@ -14,14 +14,12 @@ int OpenListener(uint16_t port, const std::string& address, int* fd_out, uint16_
   in_addr bind_to{};
   bind_to.s_addr = htonl(INADDR_ANY);
   if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &bind_to) != 1) return WSAEINVAL;
-  // Not inherited by started programs: StartProgram passes no handles at all.
-  const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket == INVALID_SOCKET) return MapSocketError(LastSocketError());
+  SOCKET socket = INVALID_SOCKET;
+  if (const int code = OpenTcpSocket(&socket); code != 0) return MapSocketError(code);
   auto fail = [socket](int code) {
     ::closesocket(socket);
     return MapSocketError(code);
   };
-  if (const int code = MakeNonBlocking(socket); code != 0) return fail(code);
   // No address option: Windows lets a restarted listener take a port whose old connections are still
   // closing, and SO_REUSEADDR there would let a second server share a port in use (never 10048).
   sockaddr_in local{};
