@@ -35,4 +35,17 @@ inline int LastSocketError() { return ::WSAGetLastError(); }
 // Switches a socket to non-blocking; 0 or the Winsock code.
 int MakeNonBlocking(SOCKET socket);
 
+// A new non-blocking IPv4 TCP socket in *socket; 0, or the Winsock code and nothing left open. Not
+// inherited by started programs: StartProgram passes no handles at all.
+inline int OpenTcpSocket(SOCKET* socket) {
+  const SOCKET opened = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (opened == INVALID_SOCKET) return LastSocketError();
+  if (const int code = MakeNonBlocking(opened); code != 0) {
+    ::closesocket(opened);
+    return code;
+  }
+  *socket = opened;
+  return 0;
+}
+
 }  // namespace keep::platform

@@ -1,603 +1,84 @@
-// The line server over Winsock. The same design as the POSIX server (see tcp_server.h): only the
-// socket calls and their error codes differ.
+// The line server's socket calls over Winsock. Only these and their error codes differ from POSIX.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <algorithm>
-#include <map>
-#include <utility>
-#include <vector>
+#include <cstdint>
 
 #include "platform/socket_win.h"
 #include "platform/tcp_client.h"
-#include "platform/tcp_server.h"
+#include "platform/tcp_server_socket.h"
 
-namespace keep::platform {
+namespace keep::platform::server_socket {
 
-namespace {
-
-using RawBlockHandler = TcpLineServer::RawBlockHandler;
-
-// How long a connection closed after its last answer keeps swallowing what the client still sends, so
-// that closing with unread input (which resets the connection) cannot destroy that answer in transit.
-constexpr int64_t kLingerLimitMs = 1000;
-constexpr size_t kReadChunkBytes = 64 * 1024;
-// Compacting the outgoing buffer only once this much was written keeps a slow client from making
-// every write copy the whole buffer.
-constexpr size_t kCompactOutgoingBytes = 64 * 1024;
-// Items one connection gets delivered in one turn of the loop, and connections taken in one turn, so
-// that a client sending a flood of short lines (or a flood of connections) cannot starve the others.
-constexpr int kItemsPerTurn = 16;
-constexpr int kAcceptsPerTurn = 64;
-// Out of descriptors or memory, the pending connection would wake the loop at once again: the
-// listener rests this long instead.
-constexpr int64_t kAcceptRetryMs = 100;
-
-void CloseSocket(int fd) { ::closesocket(AsSocket(fd)); }
-
-// send() takes an int count; a larger buffer goes out in several calls.
-int SendSize(size_t waiting) {
-  return waiting > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(waiting);
+int OpenListener(uint16_t port, const std::string& address, int* fd_out, uint16_t* bound_port) {
+  in_addr bind_to{};
+  bind_to.s_addr = htonl(INADDR_ANY);
+  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &bind_to) != 1) return WSAEINVAL;
+  SOCKET socket = INVALID_SOCKET;
+  if (const int code = OpenTcpSocket(&socket); code != 0) return MapSocketError(code);
+  auto fail = [socket](int code) {
+    ::closesocket(socket);
+    return MapSocketError(code);
+  };
+  // No address option: Windows lets a restarted listener take a port whose old connections are still
+  // closing, and SO_REUSEADDR there would let a second server share a port in use (never 10048).
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr = bind_to;
+  if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return fail(LastSocketError());
+  if (::listen(socket, SOMAXCONN) != 0) return fail(LastSocketError());
+  int length = sizeof local;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return fail(LastSocketError());
+  *fd_out = AsDescriptor(socket);
+  *bound_port = ntohs(local.sin_port);
+  return 0;
 }
 
-std::string DottedText(const sockaddr_in& address) {
+int AlreadyListeningCode() { return WSAEISCONN; }
+
+int WatchFailedCode() { return WSAENOBUFS; }
+
+Accepted Accept(int listen_fd, int* fd, std::string* peer) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  const SOCKET accepted = ::accept(AsSocket(listen_fd), reinterpret_cast<sockaddr*>(&address), &length);
+  if (accepted == INVALID_SOCKET) {
+    const int code = LastSocketError();
+    if (code == WSAECONNRESET || code == WSAEINTR) return Accepted::kSkipped;
+    if (code == WSAEMFILE || code == WSAENOBUFS) return Accepted::kExhausted;
+    return Accepted::kNone;
+  }
+  // An accepted socket takes the listener's blocking mode only on some systems: set it.
+  if (MakeNonBlocking(accepted) != 0) {
+    ::closesocket(accepted);
+    return Accepted::kSkipped;
+  }
   char text[INET_ADDRSTRLEN] = {};
   in_addr copy = address.sin_addr;
-  if (::inet_ntop(AF_INET, &copy, text, sizeof text) == nullptr) return {};
-  return text;
+  *fd = AsDescriptor(accepted);
+  peer->clear();
+  if (::inet_ntop(AF_INET, &copy, text, sizeof text) != nullptr) peer->assign(text);
+  return Accepted::kConnection;
 }
 
-// Splits what a client sent into lines or, when asked, one raw block.
-class Splitter {
- public:
-  enum class Item { kNone, kLine, kRaw, kOverlong };
-
-  // The next whole item in `in`, if there is one; `raw_wanted` > 0 asks for a block of that size.
-  Item Next(std::string& in, size_t raw_wanted, std::string* out) {
-    if (raw_wanted > 0) {
-      if (in.size() < raw_wanted) return Item::kNone;
-      out->assign(in, 0, raw_wanted);
-      in.erase(0, raw_wanted);
-      scanned_ = 0;
-      return Item::kRaw;
-    }
-    const size_t end = in.find('\n', scanned_);
-    if (end == std::string::npos) {
-      scanned_ = in.size();
-      // One byte more than a full line may still be the CR of its end.
-      if (in.size() > kMaxClientLineBytes + 1) return Item::kOverlong;
-      return Item::kNone;
-    }
-    size_t length = end;
-    if (length > 0 && in[length - 1] == '\r') --length;
-    if (length > kMaxClientLineBytes) return Item::kOverlong;
-    out->assign(in, 0, length);
-    in.erase(0, end + 1);
-    scanned_ = 0;
-    return Item::kLine;
-  }
-
- private:
-  size_t scanned_ = 0;  // bytes already known to hold no LF
-};
-
-// One client. Everything here belongs to the loop thread.
-struct Connection {
-  Connection(ConnectionId id_in, std::string peer_in, int fd_in) : id(id_in), peer(std::move(peer_in)), fd(fd_in) {}
-
-  const ConnectionId id;
-  const std::string peer;
-  int fd;
-  EventLoop::WatchId watch = 0;
-  unsigned watching = 0;  // what the watch waits for now
-
-  std::string in;
-  Splitter splitter;
-  std::string outgoing;
-  size_t written = 0;  // bytes at the front of `outgoing` already on the socket
-
-  bool end_of_input = false;      // the client closed its side
-  bool reading_over = false;      // overlong or at the end: nothing more is delivered
-  bool close_after_send = false;  // closing once `outgoing` is written
-  bool closed = false;            // the socket is gone (or lingering); nothing more happens here
-  bool in_item_handler = false;
-  bool hold_requested = false;  // asked inside the item's handler
-  bool held = false;            // the next item waits for ResumeItems
-  bool pump_posted = false;     // a task to deliver more items is on its way
-  size_t raw_wanted = 0;        // > 0: the next bytes form one block of this size
-  size_t raw_requested = 0;
-  RawBlockHandler raw_handler;
-
-  bool HasOutput() const { return written < outgoing.size(); }
-  size_t Waiting() const { return outgoing.size() - written; }
-};
-
-// A connection closed after its last answer: its write side is shut, and what the client still sends
-// is read and dropped until it closes or the limit passes.
-struct Lingering {
-  int fd = -1;
-  EventLoop::WatchId watch = 0;
-  EventLoop::TimerId timer = 0;
-};
-
-// The server's state. Posted tasks hold it shared and carry the generation they were posted in, so
-// a task that outlives a Stop finds it changed and does nothing.
-struct Core : std::enable_shared_from_this<Core> {
-  Core(EventLoop& loop_in, TcpLineServerHandlers handlers_in, TcpLineServerLimits limits_in)
-      : loop(loop_in), handlers(std::move(handlers_in)), limits(std::move(limits_in)), chunk(kReadChunkBytes) {}
-
-  WinsockSession session;
-  EventLoop& loop;
-  const TcpLineServerHandlers handlers;
-  const TcpLineServerLimits limits;
-
-  struct RefusalReport {
-    std::string first_peer;
-    size_t count = 0;
-    bool posted = false;
-  };
-
-  int listen_fd = -1;
-  uint16_t port = 0;
-  EventLoop::WatchId listen_watch = 0;
-  EventLoop::TimerId accept_retry = 0;
-  std::map<ConnectionId, std::shared_ptr<Connection>> connections;  // ids grow: accept order
-  std::map<ConnectionId, Lingering> lingering;
-  ConnectionId next_id = 1;
-  RefusalReport refusals[2];
-  uint64_t generation = 0;   // grows at every Stop
-  size_t total_waiting = 0;  // bytes queued for every client together and not yet written
-  std::vector<char> chunk;   // one read's bytes
-
-  std::shared_ptr<Connection> Find(ConnectionId id) const {
-    const auto it = connections.find(id);
-    return it == connections.end() ? nullptr : it->second;
-  }
-
-  // Runs `task` on the loop later, unless the server stopped in between.
-  template <typename Task>
-  void PostLater(Task task) {
-    loop.Post([core = shared_from_this(), generation_then = generation, task = std::move(task)]() mutable {
-      if (core->generation == generation_then) task(*core);
-    });
-  }
-
-  // --- Listening ---
-
-  void OnListenReady() {
-    const uint64_t generation_then = generation;
-    for (int i = 0; i < kAcceptsPerTurn && generation == generation_then && listen_fd >= 0; ++i) {
-      sockaddr_in peer{};
-      int length = sizeof peer;
-      const SOCKET accepted = ::accept(AsSocket(listen_fd), reinterpret_cast<sockaddr*>(&peer), &length);
-      if (accepted != INVALID_SOCKET) {
-        // An accepted socket takes the listener's blocking mode only on some systems: set it.
-        if (MakeNonBlocking(accepted) != 0) {
-          ::closesocket(accepted);
-          continue;
-        }
-        Admit(AsDescriptor(accepted), DottedText(peer));
-        continue;
-      }
-      const int code = LastSocketError();
-      if (code == WSAECONNRESET || code == WSAEINTR) continue;
-      if (code == WSAEMFILE || code == WSAENOBUFS) RestListener();
-      return;
-    }
-  }
-
-  void RestListener() {
-    if (accept_retry != 0) return;
-    loop.ChangeWatch(listen_watch, 0);
-    accept_retry = loop.AddTimer(kAcceptRetryMs, false, [this] {
-      accept_retry = 0;
-      loop.ChangeWatch(listen_watch, EventLoop::kReadable);
-    });
-  }
-
-  // Counts a refusal and makes sure one report of its reason is on its way.
-  void Refuse(int fd, std::string peer, Refusal reason) {
-    CloseSocket(fd);
-    RefusalReport& report = refusals[static_cast<size_t>(reason)];
-    if (report.count == 0) report.first_peer = std::move(peer);
-    ++report.count;
-    if (report.posted) return;
-    report.posted = true;
-    PostLater([reason](Core& core) { core.ReportRefusals(reason); });
-  }
-
-  void ReportRefusals(Refusal reason) {
-    RefusalReport report;
-    std::swap(report, refusals[static_cast<size_t>(reason)]);
-    if (report.count > 0 && handlers.on_refused) handlers.on_refused(report.first_peer, reason, report.count);
-  }
-
-  void Admit(int fd, std::string peer) {
-    if (limits.admit && !limits.admit(peer)) return Refuse(fd, std::move(peer), Refusal::kNotAdmitted);
-    // Counted with the connections still lingering: their descriptors are not free yet either.
-    if (limits.max_connections > 0 && connections.size() + lingering.size() >= limits.max_connections) {
-      return Refuse(fd, std::move(peer), Refusal::kTooMany);
-    }
-    const ConnectionId id = next_id++;
-    auto connection = std::make_shared<Connection>(id, std::move(peer), fd);
-    connection->watch = loop.Watch(fd, EventLoop::kReadable, [this, id](unsigned events) { OnReady(id, events); });
-    if (connection->watch == 0) {
-      CloseSocket(fd);
-      return;
-    }
-    connection->watching = EventLoop::kReadable;
-    connections.emplace(id, connection);
-    if (handlers.on_connect) handlers.on_connect(id, connection->peer);
-  }
-
-  // --- One connection ---
-
-  void OnReady(ConnectionId id, unsigned events) {
-    const std::shared_ptr<Connection> connection = Find(id);
-    if (connection == nullptr) return;
-    Connection& c = *connection;
-    if ((events & EventLoop::kWritable) != 0 && c.HasOutput()) {
-      Flush(c);
-      if (c.closed) return;
-    }
-    if ((events & EventLoop::kReadable) != 0 && WantsInput(c)) {
-      const int n = ::recv(AsSocket(c.fd), chunk.data(), static_cast<int>(chunk.size()), 0);
-      if (n > 0) {
-        c.in.append(chunk.data(), static_cast<size_t>(n));
-      } else if (n == 0) {
-        c.end_of_input = true;
-      } else if (LastSocketError() != WSAEWOULDBLOCK) {
-        return Drop(c);
-      }
-    }
-    Pump(connection);
-  }
-
-  // Read ahead while an item is handled or held, but only so far: a client that floods the server
-  // fills its own socket buffer, not our memory.
-  static bool WantsInput(const Connection& c) {
-    const size_t read_limit = std::max(c.raw_wanted, kMaxClientLineBytes + 2);
-    return !c.end_of_input && !c.reading_over && !c.close_after_send && c.in.size() < read_limit;
-  }
-
-  // Delivers the items the connection holds, a few per turn, then writes and settles what the socket
-  // is watched for.
-  void Pump(const std::shared_ptr<Connection>& connection) {
-    Connection& c = *connection;
-    const uint64_t generation_then = generation;
-    int delivered = 0;
-    for (;;) {
-      if (c.closed || c.held || c.reading_over || c.close_after_send || c.in_item_handler) break;
-      if (delivered == kItemsPerTurn) {
-        PostPump(c);
-        break;
-      }
-      std::string item;
-      const Splitter::Item kind = c.splitter.Next(c.in, c.raw_wanted, &item);
-      if (kind == Splitter::Item::kNone) {
-        // After the client's end of input, what is left can never become an item.
-        if (c.end_of_input) c.reading_over = true;
-        break;
-      }
-      ++delivered;
-      if (kind == Splitter::Item::kOverlong) {
-        c.reading_over = true;
-        c.in.clear();
-        c.in.shrink_to_fit();
-        if (handlers.on_overlong) handlers.on_overlong(c.id);
-        if (generation != generation_then) return;
-        CloseAfterSending(c);
-        break;
-      }
-      if (kind == Splitter::Item::kRaw) {
-        c.raw_wanted = 0;
-        RawBlockHandler handler = std::move(c.raw_handler);
-        c.raw_handler = nullptr;
-        RunItem(c, [&] {
-          if (handler) handler(std::move(item));
-        });
-      } else {
-        RunItem(c, [&] {
-          if (handlers.on_line) handlers.on_line(c.id, std::move(item));
-        });
-      }
-      if (generation != generation_then) return;
-    }
-    Settle(c);
-  }
-
-  template <typename Handler>
-  void RunItem(Connection& c, Handler&& handler) {
-    c.in_item_handler = true;
-    c.raw_requested = 0;
-    handler();
-    c.in_item_handler = false;
-    c.held = c.hold_requested;
-    c.hold_requested = false;
-    c.raw_wanted = c.raw_requested;
-    c.raw_requested = 0;
-  }
-
-  void PostPump(Connection& c) {
-    if (c.pump_posted) return;
-    c.pump_posted = true;
-    PostLater([id = c.id](Core& core) {
-      const std::shared_ptr<Connection> connection = core.Find(id);
-      if (connection == nullptr) return;
-      connection->pump_posted = false;
-      core.Pump(connection);
-    });
-  }
-
-  // Writes what waits, then closes a connection that is done, or waits for what it still needs.
-  void Settle(Connection& c) {
-    if (c.closed) return;
-    if (c.HasOutput()) {
-      Flush(c);
-      if (c.closed) return;
-    }
-    if (!c.HasOutput()) {
-      if (c.close_after_send) return Linger(c);
-      // The client is gone and every item it sent has been handled and answered.
-      if (c.end_of_input && c.reading_over && !c.held) return Drop(c);
-    }
-    const unsigned want = (WantsInput(c) ? EventLoop::kReadable : 0u) | (c.HasOutput() ? EventLoop::kWritable : 0u);
-    if (want == c.watching) return;
-    if (!loop.ChangeWatch(c.watch, want)) return Drop(c);
-    c.watching = want;
-  }
-
-  // Hands the socket what it takes now; a failed write drops the client.
-  void Flush(Connection& c) {
-    while (c.HasOutput()) {
-      const int n = ::send(AsSocket(c.fd), c.outgoing.data() + c.written, SendSize(c.Waiting()), 0);
-      if (n < 0) {
-        if (LastSocketError() != WSAEWOULDBLOCK) Drop(c);
-        break;
-      }
-      c.written += static_cast<size_t>(n);
-      total_waiting -= static_cast<size_t>(n);
-    }
-    if (c.closed) return;
-    if (!c.HasOutput()) {
-      c.outgoing.clear();
-      c.written = 0;
-    } else if (c.written >= kCompactOutgoingBytes && c.written * 2 >= c.outgoing.size()) {
-      c.outgoing.erase(0, c.written);
-      c.written = 0;
-    }
-  }
-
-  // Takes the connection off the list and out of the loop; on_disconnect follows as a task of its
-  // own, so it never runs inside another handler of the server.
-  void Retire(Connection& c) {
-    c.closed = true;
-    loop.Unwatch(c.watch);
-    c.watch = 0;
-    total_waiting -= c.Waiting();
-    c.outgoing.clear();
-    c.written = 0;
-    c.raw_handler = nullptr;
-    const ConnectionId id = c.id;
-    connections.erase(id);
-    if (handlers.on_disconnect) {
-      PostLater([id](Core& core) { core.handlers.on_disconnect(id); });
-    }
-  }
-
-  void Drop(Connection& c) {
-    if (c.closed) return;
-    const int fd = c.fd;
-    c.fd = -1;
-    Retire(c);
-    CloseSocket(fd);
-  }
-
-  void Linger(Connection& c) {
-    if (c.closed) return;
-    const int fd = c.fd;
-    const ConnectionId id = c.id;
-    c.fd = -1;
-    Retire(c);
-    ::shutdown(AsSocket(fd), SD_SEND);
-    Lingering entry;
-    entry.fd = fd;
-    entry.watch = loop.Watch(fd, EventLoop::kReadable, [this, id](unsigned) { OnLingerReady(id); });
-    if (entry.watch == 0) {
-      CloseSocket(fd);
-      return;
-    }
-    entry.timer = loop.AddTimer(kLingerLimitMs, false, [this, id] { EndLinger(id); });
-    lingering.emplace(id, entry);
-  }
-
-  void OnLingerReady(ConnectionId id) {
-    const auto it = lingering.find(id);
-    if (it == lingering.end()) return;
-    const int n = ::recv(AsSocket(it->second.fd), chunk.data(), static_cast<int>(chunk.size()), 0);
-    if (n == 0 || (n < 0 && LastSocketError() != WSAEWOULDBLOCK)) EndLinger(id);
-  }
-
-  void EndLinger(ConnectionId id) {
-    const auto it = lingering.find(id);
-    if (it == lingering.end()) return;
-    loop.Unwatch(it->second.watch);
-    loop.CancelTimer(it->second.timer);
-    CloseSocket(it->second.fd);
-    lingering.erase(it);
-  }
-
-  void CloseAfterSending(Connection& c) {
-    if (c.closed) return;
-    c.close_after_send = true;
-    if (!c.in_item_handler) Settle(c);
-  }
-
-  // --- Server ---
-
-  void StopAll() {
-    ++generation;
-    if (listen_watch != 0) loop.Unwatch(listen_watch);
-    listen_watch = 0;
-    if (accept_retry != 0) loop.CancelTimer(accept_retry);
-    accept_retry = 0;
-    if (listen_fd >= 0) CloseSocket(listen_fd);
-    listen_fd = -1;
-    port = 0;
-    std::map<ConnectionId, std::shared_ptr<Connection>> open;
-    open.swap(connections);
-    for (auto& [id, connection] : open) {
-      connection->closed = true;
-      loop.Unwatch(connection->watch);
-      CloseSocket(connection->fd);
-      connection->fd = -1;
-      connection->raw_handler = nullptr;
-    }
-    while (!lingering.empty()) EndLinger(lingering.begin()->first);
-    total_waiting = 0;
-    for (RefusalReport& report : refusals) report = RefusalReport{};
-  }
-};
-
-class WinsockTcpLineServer final : public TcpLineServer {
- public:
-  WinsockTcpLineServer(EventLoop& loop, TcpLineServerHandlers handlers, TcpLineServerLimits limits)
-      : core_(std::make_shared<Core>(loop, std::move(handlers), std::move(limits))) {}
-  ~WinsockTcpLineServer() override { Stop(); }
-  WinsockTcpLineServer(const WinsockTcpLineServer&) = delete;
-  WinsockTcpLineServer& operator=(const WinsockTcpLineServer&) = delete;
-
-  int Start(uint16_t port) override { return Start(port, std::string()); }
-
-  int Start(uint16_t port, const std::string& address) override {
-    Core& core = *core_;
-    if (core.listen_fd >= 0) return WSAEISCONN;
-    if (core.session.status() != 0) return core.session.status();
-    in_addr bind_to{};
-    bind_to.s_addr = htonl(INADDR_ANY);
-    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &bind_to) != 1) return WSAEINVAL;
-    // Not inherited by started programs: StartProgram passes no handles at all.
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == INVALID_SOCKET) return MapSocketError(LastSocketError());
-    auto fail = [socket](int code) {
-      ::closesocket(socket);
-      return MapSocketError(code);
-    };
-    if (const int code = MakeNonBlocking(socket); code != 0) return fail(code);
-    // No address option: Windows lets a restarted listener take a port whose old connections are still
-    // closing, and SO_REUSEADDR there would let a second server share a port in use (never 10048).
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr = bind_to;
-    if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return fail(LastSocketError());
-    if (::listen(socket, SOMAXCONN) != 0) return fail(LastSocketError());
-    int length = sizeof local;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return fail(LastSocketError());
-    const int fd = AsDescriptor(socket);
-    const EventLoop::WatchId watch =
-        core.loop.Watch(fd, EventLoop::kReadable, [&core](unsigned) { core.OnListenReady(); });
-    if (watch == 0) return fail(WSAENOBUFS);
-    core.listen_fd = fd;
-    core.listen_watch = watch;
-    core.port = ntohs(local.sin_port);
-    return 0;
-  }
-
-  uint16_t Port() const override { return core_->port; }
-
-  bool Send(ConnectionId id, std::string_view line) override {
-    Core& core = *core_;
-    const std::shared_ptr<Connection> connection = core.Find(id);
-    if (connection == nullptr) return false;
-    Connection& c = *connection;
-    const size_t adding = line.size() + 2;
-    const TcpLineServerLimits& limits = core.limits;
-    if (c.Waiting() + adding > limits.send_buffer_bytes ||
-        (limits.total_send_bytes > 0 && core.total_waiting + adding > limits.total_send_bytes)) {
-      core.Drop(c);
-      return false;
-    }
-    c.outgoing.append(line);
-    c.outgoing.append("\r\n");
-    core.total_waiting += adding;
-    // Inside the client's own handler the answer goes out with whatever else it sends, when the
-    // handler returns; otherwise now.
-    if (!c.in_item_handler) core.Settle(c);
-    return !c.closed;
-  }
-
-  bool ReadRawNext(ConnectionId id, size_t count, RawBlockHandler handler) override {
-    if (count == 0 || count > kMaxRawBlockBytes) return false;
-    const std::shared_ptr<Connection> connection = core_->Find(id);
-    if (connection == nullptr || !connection->in_item_handler) return false;
-    connection->raw_requested = count;
-    connection->raw_handler = std::move(handler);
-    return true;
-  }
-
-  size_t Pending(ConnectionId id) const override {
-    const std::shared_ptr<Connection> connection = core_->Find(id);
-    return connection == nullptr ? 0 : connection->Waiting();
-  }
-
-  bool HoldItems(ConnectionId id) override {
-    const std::shared_ptr<Connection> connection = core_->Find(id);
-    if (connection == nullptr || !connection->in_item_handler) return false;
-    connection->hold_requested = true;
-    return true;
-  }
-
-  void ResumeItems(ConnectionId id) override {
-    const std::shared_ptr<Connection> connection = core_->Find(id);
-    if (connection == nullptr) return;
-    if (connection->in_item_handler) {
-      // Let go before the item was even over: nothing to hold.
-      connection->hold_requested = false;
-      return;
-    }
-    if (!connection->held) return;
-    connection->held = false;
-    // The next item comes as a task of its own, never inside the caller.
-    core_->PostPump(*connection);
-  }
-
-  void CloseAfterSending(ConnectionId id) override {
-    const std::shared_ptr<Connection> connection = core_->Find(id);
-    if (connection != nullptr) core_->CloseAfterSending(*connection);
-  }
-
-  void Close(ConnectionId id) override {
-    const std::shared_ptr<Connection> connection = core_->Find(id);
-    if (connection != nullptr) core_->Drop(*connection);
-  }
-
-  std::vector<ClientConnection> Connections() const override {
-    std::vector<ClientConnection> open;
-    for (const auto& [id, connection] : core_->connections) {
-      if (!connection->close_after_send) open.push_back({id, connection->peer});
-    }
-    return open;
-  }
-
-  void Stop() override { core_->StopAll(); }
-
- private:
-  std::shared_ptr<Core> core_;
-};
-
-}  // namespace
-
-std::unique_ptr<TcpLineServer> TcpLineServer::Create(EventLoop& loop, TcpLineServerHandlers handlers,
-                                                     size_t send_buffer_bytes) {
-  TcpLineServerLimits limits;
-  limits.send_buffer_bytes = send_buffer_bytes;
-  return Create(loop, std::move(handlers), std::move(limits));
+ptrdiff_t Receive(int fd, char* buffer, size_t capacity) {
+  const int size = capacity > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(capacity);
+  const int n = ::recv(AsSocket(fd), buffer, size, 0);
+  if (n >= 0) return n;
+  return LastSocketError() == WSAEWOULDBLOCK ? kWouldBlock : kFailed;
 }
 
-std::unique_ptr<TcpLineServer> TcpLineServer::Create(EventLoop& loop, TcpLineServerHandlers handlers,
-                                                     TcpLineServerLimits limits) {
-  return std::make_unique<WinsockTcpLineServer>(loop, std::move(handlers), std::move(limits));
+ptrdiff_t Send(int fd, const char* data, size_t size) {
+  // send() takes an int count; a larger buffer goes out in several calls.
+  const int count = size > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(size);
+  const int n = ::send(AsSocket(fd), data, count, 0);
+  if (n >= 0) return n;
+  return LastSocketError() == WSAEWOULDBLOCK ? kWouldBlock : kFailed;
 }
 
-}  // namespace keep::platform
+void ShutdownSending(int fd) { ::shutdown(AsSocket(fd), SD_SEND); }
+
+void Close(int fd) { ::closesocket(AsSocket(fd)); }
+
+}  // namespace keep::platform::server_socket
