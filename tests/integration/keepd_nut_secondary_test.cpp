@@ -3,6 +3,7 @@
 // script still runs once. The secondary is the real `upsmon` of Debian's nut-client, with a private
 // configuration whose shutdown command only writes a line next to the one keepd's script writes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -35,6 +36,7 @@ class KeepdNutSecondary : public KeepdOnSimulator {
  protected:
   void SetUp() override {
     ASSERT_TRUE(std::filesystem::exists(kUpsmon)) << "upsmon missing: scripts/test installs the nut-client package";
+    if (::geteuid() != 0) GTEST_SKIP() << "upsmon runs in a mount namespace of its own, which needs root";
     ASSERT_NO_FATAL_FAILURE(StartUps(1));
     nut_port_ = ClosedLoopbackPort();
   }
@@ -75,8 +77,15 @@ class KeepdNutSecondary : public KeepdOnSimulator {
     const std::map<std::string, std::string> environment{{"NUT_CONFPATH", upsmon_dir_.path().string()},
                                                          {"NUT_STATEPATH", upsmon_dir_.path().string()},
                                                          {"NUT_ALTPIDPATH", upsmon_dir_.path().string()}};
-    upsmon_ = std::make_unique<ChildProcess>(kUpsmon, std::vector<std::string>{"-F", "-p"}, environment,
-                                             upsmon_dir_.path().string());
+    // upsmon keeps its PID file at a fixed /run/nut/upsmon.pid and refuses to start while the PID there
+    // is alive; with PIDs wrapping at 32768 during a build, a stale file names a live process now and
+    // then. Its own mount namespace with an empty /run leaves the machine's file alone. unshare and
+    // the shell exec, so the process started is upsmon itself.
+    const std::string command =
+        "mount -t tmpfs tmpfs /run && mkdir /run/nut && exec " + std::string(kUpsmon) + " -F -p";
+    upsmon_ =
+        std::make_unique<ChildProcess>("/usr/bin/unshare", std::vector<std::string>{"-m", "/bin/sh", "-c", command},
+                                       environment, upsmon_dir_.path().string());
     ASSERT_TRUE(upsmon_->Started());
   }
 
@@ -97,7 +106,7 @@ TEST_F(KeepdNutSecondary, ASecondaryIsToldAndGoesDownBeforeTheScriptWhichRunsOnc
   ASSERT_NO_FATAL_FAILURE(Start(15));
   ASSERT_NO_FATAL_FAILURE(StartUpsmon());
   ASSERT_TRUE(WaitUntil([&] { return NumLogins() == "NUMLOGINS ups 1\r\n"; }, kLimit))
-      << NumLogins() << upsmon_->StandardError();
+      << NumLogins() << upsmon_->StandardOutput() << upsmon_->StandardError();
 
   ASSERT_EQ("OK\n", sim_->Command("set battery"));
   ASSERT_TRUE(WaitUntil([&] { return ScriptRuns() >= 1; }, kShutdownLimit)) << tree_.LogText();
