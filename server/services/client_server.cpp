@@ -133,6 +133,7 @@ void ClientServer::OnDisconnect(platform::ConnectionId id) {
 }
 
 bool ClientServer::Answer(platform::ConnectionId id, int code, const std::string* parameter) {
+  if (code == kCodeStatus) return server_->Send(id, status_answer_.Scrambled(context_));
   return server_->Send(id, ScrambleText(BuildResponse(code, parameter, context_)));
 }
 

@@ -23,6 +23,7 @@
 #include "platform/event_loop.h"
 #include "platform/tcp_server.h"
 #include "server/services/client_access.h"
+#include "server/services/status_answer_cache.h"
 #include "server/services/transfer_pump.h"
 
 namespace keep::server {
@@ -111,6 +112,7 @@ class ClientServer {
   std::unique_ptr<platform::TcpLineServer> server_;
   std::map<platform::ConnectionId, std::string> peers_;
   std::unique_ptr<TransferPump> transfers_;
+  StatusAnswerCache status_answer_;
   // The last refusal of each reason, for logging once a burst.
   std::optional<int64_t> last_refusal_ms_[2];
 };

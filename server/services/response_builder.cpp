@@ -126,6 +126,14 @@ bool UpsIdentified(const ServerContext& context) {
 
 }  // namespace
 
+StatusFields ReadStatusFields(const ServerContext& context) {
+  const TUpsMainData& main = context.Ups.Main;
+  return StatusFields{main.UpsStatus,    main.Anomaly,
+                      main.LoadR,        main.Temperature,
+                      main.AutonomyTime, context.Setup.UpsSetup.UpsBatteryCapacity,
+                      CalibrationField(context)};
+}
+
 std::string TenthsText(float value) {
   if (!std::isfinite(value)) return std::string(kNotAvailable);
   // A float times ten is exact in double, so the rounding sees the value itself; the default
@@ -210,11 +218,12 @@ std::string BuildResponse(int code, const std::string* parameter, ServerContext&
           << setup.ServerSetup.SrvMonitorPassword;
       break;
     }
-    case kCodeStatus:
-      out << ups.Main.UpsStatus << ups.Main.Anomaly << LoadText(ups.Main.LoadR) << ups.Main.Temperature
-          << static_cast<int64_t>(ups.Main.AutonomyTime) << TenthsText(setup.UpsSetup.UpsBatteryCapacity)
-          << CalibrationField(context);
+    case kCodeStatus: {
+      const StatusFields status = ReadStatusFields(context);
+      out << status.status << status.anomaly << LoadText(status.load) << status.temperature
+          << static_cast<int64_t>(status.autonomy) << TenthsText(status.battery_capacity) << status.calibration;
       break;
+    }
     case kCodeOutputData: {
       const TUpsOutputPhase& r = output.PhaseR;
       out << r.Voltage << r.ActivePower << RoundedWholeText(r.ApparentPower) << r.Current << r.PeakCurrent

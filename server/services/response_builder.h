@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "server/services/server_context.h"
+#include "server/services/status_fields.h"
 
 namespace keep::server {
 
@@ -17,6 +18,9 @@ namespace keep::server {
 // and 309 send it as their fields (a "|" inside it separates further fields), 401 picks its form
 // by it. A code without a defined answer gives the frame of the code alone.
 std::string BuildResponse(int code, const std::string* parameter, ServerContext& context);
+
+// What the status answer (101) shows, as the context holds it now.
+StatusFields ReadStatusFields(const ServerContext& context);
 
 // A percentage as whole tenths: rounded to one decimal, halves to even, times ten ("955" for 95.5).
 // Not a finite number gives "&".
