@@ -19,8 +19,9 @@ std::string GlobalsKeyName() {
 
 std::string HowToNameAHive() {
   if (platform::SettingsInSystemRegistry()) {
-    return "keepd reads its settings from the registry below " + GlobalsKeyName() +
-           " and its neighbours; import them with \"reg import FILE.reg\".\n";
+    return "keepd reads its settings from the registry keys " + GlobalsKeyName() + " and " +
+           platform::kSystemRegistryRoot + "\\" + std::string(regkeys::kServerKey) +
+           "; import them with \"reg import FILE.reg\".\n";
   }
   return std::string("keepd reads its settings from the hive file named by the environment variable ") +
          platform::kHivePathVariable + " (default " + platform::kDefaultHivePath +

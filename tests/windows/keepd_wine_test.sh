@@ -3,8 +3,8 @@
 # (default build/win) end to end under Wine, against the native UPS simulator of the Linux build
 # (default build/plain) on loopback. The settings go into the prefix's registry, the installation
 # into a temporary folder. Shows that keepd.exe /SRV identifies the UPS, answers a client, refuses a
-# second instance, logs a mains failure and runs the shutdown script exactly once when the countdown
-# ends. Uses the WINEPREFIX of the caller (scripts/test-windows), whose wineserver it leaves running;
+# second instance and logs a mains failure; without settings it names the missing registry key.
+# Uses the WINEPREFIX of the caller (scripts/test-windows), whose wineserver it leaves running;
 # removes its registry keys, processes and files on the way out. Exit status 0 when every step held.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -85,9 +85,6 @@ cp -R "$root/dist/." "$install/"
 mkdir -p "$install/bin" "$install/data" "$install/srvtemp"
 cp "$win_build/server/keepd.exe" "$install/bin/keepd.exe"
 cp "$plain_build/upsdb.ups" "$install/bin/upsdb.ups"
-# The shutdown script as the server starts it on Windows: a program of that name, here one that
-# appends a line to a file, so that each run is counted.
-shutdown_marks="$work/shutdown-runs.txt"
 
 keepd_port="$(free_port)"
 # Doubled for the .reg file's escapes, and doubled again for sed's replacement text.
@@ -96,13 +93,22 @@ install_value="${install_value//\\/\\\\\\\\}"
 {
   sed -e "s|^\"InstallPath\"=.*|\"InstallPath\"=\"$install_value\"|" \
       -e "s|^\"SrvListenPort\"=.*|\"SrvListenPort\"=dword:$(printf %08x "$keepd_port")|" \
-      -e "s|^\"UpsFixedTime\"=.*|\"UpsFixedTime\"=dword:00000005|" \
-      -e "s|^\"UpsOffEnabled\"=.*|\"UpsOffEnabled\"=dword:00000000|" \
       "$root/dist/config/registry.reg"
   printf '"UpsModelName"="%s"\n"UpsManType"=dword:00000002\n"UpsNetCardAddress"="127.0.0.1:%s"\n' \
     "$model" "$ups_port"
 } > "$work/settings.reg"
 timeout 60 wine reg delete "$settings_root" /f >/dev/null 2>&1 || true
+
+# --- without settings: refused, naming the registry key where Linux names the hive file
+set +e
+timeout 60 wine "$install/bin/keepd.exe" /SRV < /dev/null > "$work/bare.out" 2>&1
+bare_status=$?
+set -e
+[ "$bare_status" -eq 1 ] || fail "keepd.exe without settings ended with $bare_status"
+grep -qF 'no configuration: the registry key HKEY_LOCAL_MACHINE\Software\Corvane\Voltrena\Globals does not exist' \
+  "$work/bare.out" || fail "keepd.exe without settings said: $(cat "$work/bare.out")"
+echo "ok: keepd.exe without settings named the missing registry key"
+
 timeout 60 wine reg import "$(windows_path "$work/settings.reg")" >/dev/null 2>&1 || fail "reg import failed"
 got="$(timeout 60 wine reg query 'HKEY_LOCAL_MACHINE\Software\Corvane\Voltrena\Globals' /v InstallPath 2>/dev/null | tr -d '\r' || true)"
 grep -qF "$(windows_path "$install/")" <<< "$got" || fail "InstallPath not in the registry: $got"
@@ -135,7 +141,7 @@ grep -q "Powerkeep already running !" <<< "$second_out" || fail "second keepd.ex
 kill -0 "$keepd_pid" 2>/dev/null || fail "the first keepd.exe ended"
 echo "ok: a second keepd.exe refused to start"
 
-# --- mains failure, then the shutdown countdown (UpsFixedTime 5 s)
+# --- mains failure
 "$root/scripts/upsctl" "$control_port" set battery > /dev/null || fail "upsctl set battery failed"
 wait_for 30 log_has "Mains power failure" || fail "the mains failure did not reach the log"
 echo "ok: the mains failure reached the log"
