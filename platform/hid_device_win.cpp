@@ -97,7 +97,8 @@ class WindowsHidDevice final : public HidDevice {
       const int error = LastError();
       if (error != ERROR_IO_PENDING) return error;
       const HANDLE events[2] = {wake_event_.get(), read_event_.get()};
-      const DWORD wait = ::WaitForMultipleObjects(2, events, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+      const DWORD wait =
+          ::WaitForMultipleObjects(2, events, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
       if (wait != WAIT_OBJECT_0 + 1) {
         // Time out or Interrupt (consumed by the wait: one Interrupt ends one read). A report that
         // completed meanwhile is still delivered rather than lost.
@@ -195,8 +196,7 @@ bool FirstInputValue(PHIDP_PREPARSED_DATA preparsed, const HIDP_CAPS& caps, uint
 int OpenWindowsHidDevice(const HidDeviceInfo& info, std::unique_ptr<HidDevice>* device) {
   if (info.path.empty() || info.path.find('\0') != std::string::npos) return ERROR_INVALID_NAME;
   Handle file(::CreateFileW(WideFromUtf8(info.path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                            nullptr));
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   if (!file.valid()) return LastError();
   Preparsed preparsed;
   if (!::HidD_GetPreparsedData(file.get(), &preparsed.data)) return LastError();

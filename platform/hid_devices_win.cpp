@@ -69,8 +69,8 @@ bool InterfacePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA* interface_data, std:
 
 // Opened without access rights: enough to ask the identifiers of a device another program holds.
 bool Identify(const std::string& path, HidDeviceInfo* info) {
-  HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+  HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   HIDD_ATTRIBUTES attributes{};
   attributes.Size = sizeof attributes;

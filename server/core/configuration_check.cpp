@@ -61,11 +61,10 @@ std::string HiveFileProblem(const std::string& hive_path) {
 }
 
 std::string InstallFolderProblem(const std::string& hive_path, const platform::Registry& registry) {
-  const std::string where =
-      platform::SettingsInSystemRegistry()
-          ? "\"" + std::string(regkeys::kInstallPath) + "\" in " + GlobalsKeyName()
-          : "\"" + std::string(regkeys::kInstallPath) + "\" in [HKEY_LOCAL_MACHINE\\" +
-                std::string(regkeys::kGlobalsKey) + "] of the hive file " + hive_path;
+  const std::string where = platform::SettingsInSystemRegistry()
+                                ? "\"" + std::string(regkeys::kInstallPath) + "\" in " + GlobalsKeyName()
+                                : "\"" + std::string(regkeys::kInstallPath) + "\" in [HKEY_LOCAL_MACHINE\\" +
+                                      std::string(regkeys::kGlobalsKey) + "] of the hive file " + hive_path;
   const std::string install_path = GetInstallPath(registry);
   if (install_path.empty()) return "keepd: invalid configuration: no installation folder: " + where + " is not set.\n";
   std::error_code error;

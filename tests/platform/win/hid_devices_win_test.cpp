@@ -31,8 +31,8 @@ TEST(WindowsHidDevicesTest, WithoutDevicesNothingIsAnnouncedOrOpened) {
 }
 
 TEST(WindowsHidDevicesTest, PathsNamingNoDeviceFailWithTheSystemsCode) {
-  for (const char* path : {"\\\\?\\hid#vid_0665&pid_5161#0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                           "Z:\\no\\such\\device", ""}) {
+  for (const char* path :
+       {"\\\\?\\hid#vid_0665&pid_5161#0#{4d1e55b2-f16f-11cf-88cb-001111000030}", "Z:\\no\\such\\device", ""}) {
     std::unique_ptr<HidDevice> device;
     const int error = OpenWindowsHidDevice(HidDeviceInfo{path, 0x0665, 0x5161}, &device);
     EXPECT_NE(error, 0) << path;

@@ -38,10 +38,9 @@ TEST_F(WindowsHiveFileCheckTest, MissingKeyIsMissingAndAppearsOnceCreated) {
 
 TEST_F(WindowsHiveFileCheckTest, NamesOutsideTheMachineRootAreRefusedNotOpened) {
   ASSERT_TRUE(Registry::CreateSystem()->CreateKey(key_));
-  for (const std::string& name :
-       {std::string("HKEY_CURRENT_USER\\") + key_, key_, std::string("HKEY_LOCAL_MACHINE"),
-        std::string("HKEY_LOCAL_MACHINE\\"), std::string("HKEY_LOCAL_MACHINEX\\") + key_,
-        std::string("HKEY_LOCAL_MACHINE\\") + key_ + std::string("\0tail", 5)}) {
+  for (const std::string& name : {std::string("HKEY_CURRENT_USER\\") + key_, key_, std::string("HKEY_LOCAL_MACHINE"),
+                                  std::string("HKEY_LOCAL_MACHINE\\"), std::string("HKEY_LOCAL_MACHINEX\\") + key_,
+                                  std::string("HKEY_LOCAL_MACHINE\\") + key_ + std::string("\0tail", 5)}) {
     EXPECT_EQ(CheckHiveFile(name).state, HiveFileState::kUnreadable) << name;
   }
 }
