@@ -3,7 +3,8 @@
 # (default build/win) end to end under Wine, against the native UPS simulator of the Linux build
 # (default build/plain) on loopback. The settings go into the prefix's registry, the installation
 # into a temporary folder. Shows that keepd.exe /SRV identifies the UPS, answers a client, refuses a
-# second instance and logs a mains failure; without settings it names the missing registry key.
+# second instance, logs a mains failure and, when the countdown ends, runs the shutdown script
+# exactly once; without settings it names the missing registry key.
 # Uses the WINEPREFIX of the caller (scripts/test-windows), whose wineserver it leaves running;
 # removes its registry keys, processes and files on the way out. Exit status 0 when every step held.
 set -euo pipefail
@@ -85,6 +86,9 @@ cp -R "$root/dist/." "$install/"
 mkdir -p "$install/bin" "$install/data" "$install/srvtemp"
 cp "$win_build/server/keepd.exe" "$install/bin/keepd.exe"
 cp "$plain_build/upsdb.ups" "$install/bin/upsdb.ups"
+# The shutdown script as Windows runs it (through cmd.exe): one that appends a line per run.
+runs="$work/shutdown-runs.txt"
+printf '@echo ran>>"%s"\r\n' "$(windows_path "$runs")" > "$install/script/system/lcldown.bat"
 
 keepd_port="$(free_port)"
 # Doubled for the .reg file's escapes, and doubled again for sed's replacement text.
@@ -93,6 +97,7 @@ install_value="${install_value//\\/\\\\\\\\}"
 {
   sed -e "s|^\"InstallPath\"=.*|\"InstallPath\"=\"$install_value\"|" \
       -e "s|^\"SrvListenPort\"=.*|\"SrvListenPort\"=dword:$(printf %08x "$keepd_port")|" \
+      -e "s|^\"UpsFixedTime\"=.*|\"UpsFixedTime\"=dword:00000005|" \
       "$root/dist/config/registry.reg"
   printf '"UpsModelName"="%s"\n"UpsManType"=dword:00000002\n"UpsNetCardAddress"="127.0.0.1:%s"\n' \
     "$model" "$ups_port"
@@ -141,7 +146,12 @@ grep -q "Powerkeep already running !" <<< "$second_out" || fail "second keepd.ex
 kill -0 "$keepd_pid" 2>/dev/null || fail "the first keepd.exe ended"
 echo "ok: a second keepd.exe refused to start"
 
-# --- mains failure
+# --- mains failure, then the shutdown countdown (UpsFixedTime 5 s) and event 10's "$SHUTDOWN"
 "$root/scripts/upsctl" "$control_port" set battery > /dev/null || fail "upsctl set battery failed"
 wait_for 30 log_has "Mains power failure" || fail "the mains failure did not reach the log"
 echo "ok: the mains failure reached the log"
+wait_for 60 test -s "$runs" || fail "the shutdown script did not run"
+# Long enough for the countdown to have repeated itself several times had it not stopped.
+sleep 12
+[ "$(grep -c ran "$runs")" -eq 1 ] || fail "the shutdown script ran $(grep -c ran "$runs") times"
+echo "ok: the countdown ran the shutdown script exactly once"
