@@ -99,6 +99,13 @@ class WindowsHidDevice final : public HidDevice {
       const HANDLE events[2] = {wake_event_.get(), read_event_.get()};
       const DWORD wait =
           ::WaitForMultipleObjects(2, events, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+      if (wait == WAIT_FAILED) {
+        // The OVERLAPPED lives on this stack: the read is ended before the error is reported.
+        const int wait_error = LastError();
+        ::CancelIoEx(file_.get(), &overlapped);
+        ::GetOverlappedResult(file_.get(), &overlapped, &got, TRUE);
+        return wait_error;
+      }
       if (wait != WAIT_OBJECT_0 + 1) {
         // Time out or Interrupt (consumed by the wait: one Interrupt ends one read). A report that
         // completed meanwhile is still delivered rather than lost.
