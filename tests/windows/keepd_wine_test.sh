@@ -27,6 +27,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A time limit's signal ends the script through the exit trap, so it still cleans up.
+trap 'exit 143' TERM INT
 
 fail() {
   echo "FAIL: $*" >&2
