@@ -27,6 +27,20 @@ bool OnInteractiveDesktop() {
 // The text without NULs, which would end it early.
 std::wstring Wide(std::string_view text) { return WideFromUtf8(text.substr(0, text.find('\0'))); }
 
+// The text goes to standard error as well: where no box can be seen (no desktop, a service, a
+// headless machine) a refused start must still say why. One write, so lines of threads do not
+// interleave. Nothing when the process has no standard error.
+void WriteToStandardError(std::string_view caption, std::string_view text) {
+  std::string line(caption.substr(0, caption.find('\0')));
+  line += ": ";
+  line += text.substr(0, text.find('\0'));
+  line += "\r\n";
+  HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  ::WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 int Show(std::string_view caption, std::string_view text, UINT flags) {
   if (!OnInteractiveDesktop()) flags |= MB_SERVICE_NOTIFICATION;
   return ::MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), flags | MB_SETFOREGROUND);
@@ -36,6 +50,7 @@ class SystemDialogs final : public Dialogs {
  public:
   // The flag values are the system's own (see dialogs.h), so they pass through.
   int ShowMessageBox(std::string_view caption, std::string_view text, int flags) override {
+    WriteToStandardError(caption, text);
     const int answer = Show(caption, text, static_cast<UINT>(flags));
     return answer == 0 ? kIdOk : answer;
   }

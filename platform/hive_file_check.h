@@ -20,7 +20,10 @@ struct HiveFileCheck {
   std::string reason;  // why, in the system's words where it gave some; empty when readable
 };
 
-// Opens `path` for reading and reads from it; nothing is created or changed.
+// Opens `path` for reading and reads from it; nothing is created or changed. Where the settings are
+// the system's registry (SettingsInSystemRegistry), `path` is a key named in full,
+// "HKEY_LOCAL_MACHINE\\Software\\...": kFileMissing when it does not exist, kUnreadable when it cannot
+// be opened or read or lies below another root; kFolderMissing does not occur.
 HiveFileCheck CheckHiveFile(const std::string& path);
 
 }  // namespace keep::platform

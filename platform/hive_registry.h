@@ -35,6 +35,14 @@ namespace keep::platform {
 inline constexpr const char* kHivePathVariable = "VOLTRENA_REGISTRY";
 inline constexpr const char* kDefaultHivePath = "/etc/voltrena/registry.reg";
 
+// The root the Registry calls read below, as the system names it.
+inline constexpr const char* kSystemRegistryRoot = "HKEY_LOCAL_MACHINE";
+
+// True where the settings are the system's own registry (Windows), not a hive file. The calls
+// below then stand for the registry: OpenHiveFile ignores its path and opens the registry,
+// HivePathFromEnvironment is kSystemRegistryRoot (no variable is read) and HiveFolderOf is "".
+bool SettingsInSystemRegistry();
+
 // The hive file at `path`; nothing is opened until the first call.
 std::unique_ptr<Registry> OpenHiveFile(const std::string& path);
 

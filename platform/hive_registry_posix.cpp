@@ -238,6 +238,8 @@ class HiveRegistry final : public Registry {
 
 std::unique_ptr<Registry> OpenHiveFile(const std::string& path) { return std::make_unique<HiveRegistry>(path); }
 
+bool SettingsInSystemRegistry() { return false; }
+
 std::string HivePathFromEnvironment() {
   const char* value = ::getenv(kHivePathVariable);
   return value == nullptr || *value == '\0' ? std::string(kDefaultHivePath) : std::string(value);

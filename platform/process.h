@@ -33,4 +33,8 @@ struct StartOptions {
 // start fails. Any thread.
 bool StartProgram(const std::string& program, std::string_view arguments, const StartOptions& options);
 
+// The extension of the scripts the system's command interpreter runs, dot included: ".sh" (/bin/sh)
+// on POSIX, ".bat" (cmd.exe) on Windows. A script the installation provides carries it.
+std::string_view ScriptExtension();
+
 }  // namespace keep::platform

@@ -132,4 +132,6 @@ bool StartProgram(const std::string& program, std::string_view arguments, const 
   return true;
 }
 
+std::string_view ScriptExtension() { return ".sh"; }
+
 }  // namespace keep::platform

@@ -79,4 +79,7 @@ bool StartProgram(const std::string& program, std::string_view arguments, const 
   return true;
 }
 
+// cmd.exe runs ".bat" files; anything else it would hand to the file's associated program.
+std::string_view ScriptExtension() { return ".bat"; }
+
 }  // namespace keep::platform

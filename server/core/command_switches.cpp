@@ -28,6 +28,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& parameters) {
   return command;
 }
 
+namespace {
+
+// Only where the settings are a hive file: on Windows they are the registry, and no variable moves them.
+std::string HiveEnvironmentText() {
+  return std::string("\nEnvironment:\n  ") + platform::kHivePathVariable +
+         "  the hive file holding the settings (default " + platform::kDefaultHivePath +
+         ");\n"
+         "                     the single-instance lock HlvPowerkeep.lock is kept in its folder\n";
+}
+
+}  // namespace
+
 std::string UsageText() {
   return std::string(
              "Usage: keepd [/SRV] [/DEBUG] [/DRILL]\n"
@@ -42,13 +54,8 @@ std::string UsageText() {
              "  /DEBUG    write the traffic of the UPS link to data/ups_debug.txt in the installation folder\n"
              "  /DRILL    rehearse a power failure on the configuration without switching anything off\n"
              "  --help, -h, /?\n"
-             "            print this text and end\n"
-             "\n"
-             "Environment:\n"
-             "  ") +
-         platform::kHivePathVariable + "  the hive file holding the settings (default " + platform::kDefaultHivePath +
-         ");\n"
-         "                     the single-instance lock HlvPowerkeep.lock is kept in its folder\n";
+             "            print this text and end\n") +
+         (platform::SettingsInSystemRegistry() ? std::string() : HiveEnvironmentText());
 }
 
 }  // namespace keep::server

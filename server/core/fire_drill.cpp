@@ -301,7 +301,7 @@ class Road {
     const std::vector<DrillAct> acts = env_.TakeActs();
     bool script = false;
     for (const DrillAct& act : acts) {
-      if (act.kind == DrillAct::Kind::kProgram && act.program == context_.Setup.InstallPath + kShutdownScript) {
+      if (act.kind == DrillAct::Kind::kProgram && act.program == context_.Setup.InstallPath + ShutdownScript()) {
         script = true;
         script_run_ = true;
       }
@@ -338,7 +338,7 @@ class Road {
     shutdown_action_on_10_ = true;
     if (!setup.UpsSetup.UpsOffEnabled) Print("    the UPS is not switched off (UpsOffEnabled is off)");
     if (!script) {
-      const std::string path = setup.InstallPath + kShutdownScript;
+      const std::string path = setup.InstallPath + ShutdownScript();
       Print("    NO shutdown script run: " + ScriptProblem(path).value_or(OneLine(path) + " was not started"));
     }
   }
@@ -422,7 +422,7 @@ int RunFireDrill(const platform::Registry& registry, DateTime start, std::ostrea
                           ? "event 10 (shutdown of this computer) has no $SHUTDOWN action: nothing shuts it down"
                           : "the countdown did not end within a day: event 10 never comes");
   }
-  if (const std::optional<std::string> problem = ScriptProblem(setup.InstallPath + kShutdownScript)) {
+  if (const std::optional<std::string> problem = ScriptProblem(setup.InstallPath + ShutdownScript())) {
     reasons.push_back(*problem);
   }
   std::vector<std::string> remote = road.RemoteProblems();

@@ -73,7 +73,7 @@ std::vector<std::string> DescribeProgram(const DrillAct& act, const TSetupData& 
   if (EndsWith(path, kMailOutProgram)) {
     return {"e-mail: " + Started(act, HidePassword(act.text, setup.EmailSetup))};
   }
-  if (path == setup.InstallPath + kShutdownScript) {
+  if (path == setup.InstallPath + ShutdownScript()) {
     std::vector<std::string> lines;
     if (setup.ServerSetup.NutListenPort != 0) {
       lines.push_back("secondaries on the UPS network protocol: told to shut down (FSD), waited for up to " +

@@ -23,6 +23,8 @@ constexpr char kNoRestart[] = "@";
 
 }  // namespace
 
+std::string ShutdownScript() { return "script/system/lcldown" + std::string(platform::ScriptExtension()); }
+
 int64_t ScriptWaitLimitMs(const TSetupData& setup) {
   int64_t limit = RemoteTimeoutMs(setup);
   if (setup.UpsSetup.UpsOffEnabled) {
@@ -63,7 +65,7 @@ void ShutdownLocal(ServerContext& context, bool from_scheduler) {
   // takes their UPS server with it. The script runs once, when both waits are over.
   auto waits_left = std::make_shared<int>(2);
   auto one_wait_over = [&context, waits_left] {
-    if (--*waits_left == 0) RunProgram(context, true, context.Setup.InstallPath + kShutdownScript, "");
+    if (--*waits_left == 0) RunProgram(context, true, context.Setup.InstallPath + ShutdownScript(), "");
   };
   if (context.Remote) {
     context.Remote->AfterCommandsUnderWay(one_wait_over, ScriptWaitLimitMs(context.Setup));

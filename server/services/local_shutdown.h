@@ -11,7 +11,9 @@ namespace keep::server {
 
 struct ServerContext;
 
-inline constexpr char kShutdownScript[] = "script/system/lcldown.sh";
+// The installation's shutdown script below the installation folder: "script/system/lcldown" with the
+// system's script extension (".sh" on POSIX, ".bat" on Windows).
+std::string ShutdownScript();
 
 // Marks the network protocol's status FSD and queues the switch-off request (code 2) when
 // UpsOffEnabled, then runs the shutdown script once the remote commands started before have gone out

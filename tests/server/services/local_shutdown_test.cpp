@@ -36,7 +36,7 @@ class LocalShutdownTest : public ::testing::Test {
     test::WriteFileText(Tool(), "");
   }
 
-  std::string Script() const { return env_.install() + kShutdownScript; }
+  std::string Script() const { return env_.install() + ShutdownScript(); }
   std::string Tool() const { return env_.install() + "bin/tool"; }
   const std::vector<test::StartedProgram>& Started() { return env_.starter().started; }
   const TStringList& Queued() { return env_.context().Requests.Items(); }

@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# tests/windows/keepd_wine_test.sh [WIN-BUILD [PLAIN-BUILD]]: keepd.exe of the Windows build
+# (default build/win) end to end under Wine, against the native UPS simulator of the Linux build
+# (default build/plain) on loopback. The settings go into the prefix's registry, the installation
+# into a temporary folder. Shows that keepd.exe /SRV identifies the UPS, answers a client, refuses a
+# second instance, logs a mains failure and, when the countdown ends, runs the shutdown script
+# exactly once; without settings it names the missing registry key.
+# Uses the WINEPREFIX of the caller (scripts/test-windows), whose wineserver it leaves running;
+# removes its registry keys, processes and files on the way out. Exit status 0 when every step held.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+win_build="$(cd "${1:-$root/build/win}" && pwd)"
+plain_build="$(cd "${2:-$root/build/plain}" && pwd)"
+upssim="$plain_build/tools/upssim"
+: "${WINEPREFIX:?set WINEPREFIX to the Wine prefix to use}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+
+work="$(mktemp -d /tmp/keepd-wine.XXXXXX)"
+install="$work/install"
+pids=()
+settings_root='HKEY_LOCAL_MACHINE\Software\Corvane'
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  timeout 60 wine reg delete "$settings_root" /f >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# A time limit's signal ends the script through the exit trap, so it still cleans up.
+trap 'exit 143' TERM INT
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$work"/keepd.err "$install/data/ups_log.txt"; do
+    [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }
+  done
+  exit 1
+}
+
+# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when the time runs out first.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.2
+  done
+}
+
+log_has() { grep -q -- "$1" "$install/data/ups_log.txt" 2>/dev/null; }
+
+# A Windows path of a Linux one: Wine maps the root folder to drive Z:.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# A port nobody listens on now.
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+# The status request every client sends, scrambled; its answer starts with the same bytes.
+status_answer() {
+  python3 - "$1" <<'PY'
+import socket, sys
+with socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5) as s:
+    s.sendall(b"AD849735F80081\r\n")
+    data = b""
+    while not data.endswith(b"\n") and len(data) < 65536:
+        chunk = s.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    print(data.decode("latin-1").strip())
+PY
+}
+
+# --- the simulator, natively, with a control port for changing the mains state
+"$upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
+pids+=($!)
+wait_for 10 grep -q '^READY' "$work/sim.out" || fail "upssim did not start"
+ups_port="$(sed -n 's/^TCP //p' "$work/sim.out")"
+control_port="$(sed -n 's/^CONTROL //p' "$work/sim.out")"
+
+# --- the installation, and its settings in the registry
+KEEP_ROOT="$root"
+source "$root/scripts/lib/install-tree.sh"
+model="$(keep_model_for_protocol 1)"
+mkdir -p "$install"
+cp -R "$root/dist/." "$install/"
+mkdir -p "$install/bin" "$install/data" "$install/srvtemp"
+cp "$win_build/server/keepd.exe" "$install/bin/keepd.exe"
+cp "$plain_build/upsdb.ups" "$install/bin/upsdb.ups"
+# The shutdown script as Windows runs it (through cmd.exe): one that appends a line per run.
+runs="$work/shutdown-runs.txt"
+printf '@echo ran>>"%s"\r\n' "$(windows_path "$runs")" > "$install/script/system/lcldown.bat"
+
+keepd_port="$(free_port)"
+# Doubled for the .reg file's escapes, and doubled again for sed's replacement text.
+install_value="$(windows_path "$install/")"
+install_value="${install_value//\\/\\\\\\\\}"
+{
+  sed -e "s|^\"InstallPath\"=.*|\"InstallPath\"=\"$install_value\"|" \
+      -e "s|^\"SrvListenPort\"=.*|\"SrvListenPort\"=dword:$(printf %08x "$keepd_port")|" \
+      -e "s|^\"UpsFixedTime\"=.*|\"UpsFixedTime\"=dword:00000005|" \
+      "$root/dist/config/registry.reg"
+  printf '"UpsModelName"="%s"\n"UpsManType"=dword:00000002\n"UpsNetCardAddress"="127.0.0.1:%s"\n' \
+    "$model" "$ups_port"
+} > "$work/settings.reg"
+timeout 60 wine reg delete "$settings_root" /f >/dev/null 2>&1 || true
+
+# --- without settings: refused, naming the registry key where Linux names the hive file
+set +e
+timeout 60 wine "$install/bin/keepd.exe" /SRV < /dev/null > "$work/bare.out" 2>&1
+bare_status=$?
+set -e
+[ "$bare_status" -eq 1 ] || fail "keepd.exe without settings ended with $bare_status"
+grep -qF 'no configuration: the registry key HKEY_LOCAL_MACHINE\Software\Corvane\Voltrena\Globals does not exist' \
+  "$work/bare.out" || fail "keepd.exe without settings said: $(cat "$work/bare.out")"
+echo "ok: keepd.exe without settings named the missing registry key"
+
+timeout 60 wine reg import "$(windows_path "$work/settings.reg")" >/dev/null 2>&1 || fail "reg import failed"
+got="$(timeout 60 wine reg query 'HKEY_LOCAL_MACHINE\Software\Corvane\Voltrena\Globals' /v InstallPath 2>/dev/null | tr -d '\r' || true)"
+grep -qF "$(windows_path "$install/")" <<< "$got" || fail "InstallPath not in the registry: $got"
+
+# --- keepd.exe as a service would start it
+wine "$install/bin/keepd.exe" /SRV < /dev/null > "$work/keepd.out" 2> "$work/keepd.err" &
+keepd_pid=$!
+pids+=($keepd_pid)
+wait_for 60 log_has "UPS identified" || fail "keepd.exe did not identify the UPS"
+echo "ok: keepd.exe identified the UPS"
+
+answer=""
+for _ in $(seq 50); do
+  answer="$(status_answer "$keepd_port" 2>/dev/null || true)"
+  [ -n "$answer" ] && break
+  sleep 0.3
+done
+[[ "$answer" == AD849735F800* ]] || fail "status request answered \"$answer\""
+echo "ok: keepd.exe answered the status request"
+
+# --- a second instance meanwhile: refused by the named mutex, as on Linux by the lock file
+# Into a file: Wine's helper programs may inherit and hold a pipe long after keepd.exe has ended.
+set +e
+timeout 60 wine "$install/bin/keepd.exe" /SRV < /dev/null > "$work/second.out" 2>&1
+second_status=$?
+set -e
+second_out="$(cat "$work/second.out")"
+[ "$second_status" -eq 1 ] || fail "second keepd.exe ended with $second_status: $second_out"
+grep -q "Powerkeep already running !" <<< "$second_out" || fail "second keepd.exe said: $second_out"
+kill -0 "$keepd_pid" 2>/dev/null || fail "the first keepd.exe ended"
+echo "ok: a second keepd.exe refused to start"
+
+# --- mains failure, then the shutdown countdown (UpsFixedTime 5 s) and event 10's "$SHUTDOWN"
+"$root/scripts/upsctl" "$control_port" set battery > /dev/null || fail "upsctl set battery failed"
+wait_for 30 log_has "Mains power failure" || fail "the mains failure did not reach the log"
+echo "ok: the mains failure reached the log"
+wait_for 60 test -s "$runs" || fail "the shutdown script did not run"
+# Long enough for the countdown to have repeated itself several times had it not stopped.
+sleep 12
+[ "$(grep -c ran "$runs")" -eq 1 ] || fail "the shutdown script ran $(grep -c ran "$runs") times"
+echo "ok: the countdown ran the shutdown script exactly once"
