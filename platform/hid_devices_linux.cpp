@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hid_device_changes.h"
 #include "platform/hid_devices.h"
 #include "platform/hidraw_device.h"
 
@@ -239,29 +240,13 @@ class LinuxHidController final : public HidDeviceController {
   void Resynchronise() {
     std::vector<HidDeviceInfo> devices;
     if (Enumerate(context_.get(), &devices) != 0) return;
-    std::map<std::string, HidDeviceInfo> attached;
-    for (const HidDeviceInfo& info : devices) attached[info.path] = info;
-    std::vector<HidDeviceInfo> gone;
-    std::vector<HidDeviceInfo> came;
-    for (const auto& [path, info] : known_) {
-      const auto now = attached.find(path);
-      if (now == attached.end() || now->second.vendor != info.vendor || now->second.product != info.product) {
-        gone.push_back(info);
-      }
-    }
-    for (const auto& [path, info] : attached) {
-      const auto before = known_.find(path);
-      if (before == known_.end() || before->second.vendor != info.vendor || before->second.product != info.product) {
-        came.push_back(info);
-      }
-    }
-    known_ = std::move(attached);
+    const HidDeviceChanges changes = TrackHidDevices(known_, devices);
     const std::shared_ptr<std::atomic<bool>> alive = alive_;
-    for (const HidDeviceInfo& info : gone) {
+    for (const HidDeviceInfo& info : changes.gone) {
       if (!alive->load()) return;
       Announce(removal_, info);
     }
-    for (const HidDeviceInfo& info : came) {
+    for (const HidDeviceInfo& info : changes.came) {
       if (!alive->load()) return;
       Announce(arrival_, info);
     }

@@ -53,8 +53,23 @@ log_has() { grep -q -- "$1" "$install/data/ups_log.txt" 2>/dev/null; }
 # A Windows path of a Linux one: Wine maps the root folder to drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# A port nobody listens on now.
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+# A port nobody listens on now, below the range the system hands out to outgoing connections, so
+# no client socket can take it before keepd.exe binds it.
+free_port() {
+  python3 - <<'PY'
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+for _ in range(100):
+    port = random.randrange(20000, low)
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            continue
+    print(port)
+    break
+PY
+}
 
 # The status request every client sends, scrambled; its answer starts with the same bytes.
 status_answer() {
@@ -93,6 +108,7 @@ runs="$work/shutdown-runs.txt"
 printf '@echo ran>>"%s"\r\n' "$(windows_path "$runs")" > "$install/script/system/lcldown.bat"
 
 keepd_port="$(free_port)"
+[ -n "$keepd_port" ] || fail "no free port for keepd.exe"
 # Doubled for the .reg file's escapes, and doubled again for sed's replacement text.
 install_value="$(windows_path "$install/")"
 install_value="${install_value//\\/\\\\\\\\}"
