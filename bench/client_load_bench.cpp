@@ -3,6 +3,8 @@
 // connections stay open throughout without asking anything, to show what they cost the busy ones.
 //   client_load_bench [HOST] [PORT] [CLIENTS] [SECONDS] [IDLE]     (default 127.0.0.1 5769 10 5 0)
 // Only loopback or the project's own test hosts are meant as targets. Prints figures only.
+// keepd serves at most SrvMaxClients connections at once (256 unless the hive says more): with more
+// clients plus idle ones than that, the surplus busy clients count as errors.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
