@@ -76,7 +76,7 @@ PY
 # --- the simulator and keepd, natively, on their own hive and installation
 "$plain_build/tools/upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
 pids+=($!)
-wait_for 10 grep -q '^READY' "$work/sim.out" || fail "upssim did not start"
+wait_for 10 grep -qs '^READY' "$work/sim.out" || fail "upssim did not start"
 ups_port="$(sed -n 's/^TCP //p' "$work/sim.out")"
 
 KEEP_ROOT="$root"
@@ -99,7 +99,10 @@ wait_for 10 pane_has "shell>" || fail "the shell in the pane did not start"
 keys "stty -g > $work/stty.before; cd $work" Enter
 wait_for 10 test -s "$work/stty.before" || fail "the terminal's settings could not be read"
 cp "$win_build/console/keepterm.exe" "$work/keepterm.exe"
-keys "wine keepterm.exe; echo keepterm-ended-\$?" Enter
+# After keepterm.exe, on the same command line (the shell's line editor would put back the settings
+# it found at its prompt): Wine gives the terminal back when its console ends, which may be a moment
+# after the program; then the settings are recorded.
+keys "wine keepterm.exe; echo keepterm-ended-\$?; for i in \$(seq 50); do [ \"\$(stty -g)\" = \"\$(cat stty.before)\" ] && break; sleep 0.1; done; stty -g > stty.after" Enter
 
 # The dialog: ENTER takes the default host, then the port, then the menus: 2 (read) and 2 (main data).
 wait_for 60 pane_has "Host IP address" || fail "keepterm.exe did not ask for the host"
@@ -127,7 +130,11 @@ keys Enter
 sleep 1
 keys Enter
 sleep 1
-keys Q Enter
+# The Q shows: after the key reads the console echoes a line's typing again.
+keys Q
+wait_for 10 pane_has "Selection [Q for exit]: Q" || fail "the console does not echo typing after the key reads"
+echo "ok: the console echoes typing again after the key reads"
+keys Enter
 # The shell's line after keepterm.exe (the command line itself shows the text too, with "$?").
 exit_line() { pane | grep -x 'keepterm-ended-[0-9]*'; }
 wait_for 30 exit_line > /dev/null || fail "keepterm.exe did not end on its exit key"
@@ -135,7 +142,6 @@ wait_for 30 exit_line > /dev/null || fail "keepterm.exe did not end on its exit 
 echo "ok: keepterm.exe ended on Q with status 0"
 
 # The terminal is as before: the same settings, and the shell echoes what is typed.
-keys "stty -g > $work/stty.after" Enter
 wait_for 10 test -s "$work/stty.after" || fail "the terminal's settings could not be read afterwards"
 cmp -s "$work/stty.before" "$work/stty.after" ||
   fail "the terminal's settings changed: $(cat "$work/stty.before") -> $(cat "$work/stty.after")"
