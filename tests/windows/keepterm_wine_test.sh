@@ -3,8 +3,10 @@
 # (default build/win) end to end under Wine, in a terminal (a tmux pane of a tmux server of its own),
 # against the native keepd and UPS simulator of the Linux build (default build/plain) on loopback,
 # with their own hive and installation in a temporary folder. Shows that the keys typed in the pane
-# reach keepterm.exe's dialog and menus up to the UPS main data screen, that its exit key ends it,
-# and that the terminal is as it was before (line mode and echo: the shell echoes what is typed).
+# reach keepterm.exe's dialog and menus up to the UPS main data screen, that single keys arrive
+# without ENTER and the console echoes lines again afterwards, that its exit key ends it, that
+# Ctrl+C in a key read ends it too, and that each time the terminal is as it was before (the same
+# settings; the shell echoes what is typed).
 # Uses the WINEPREFIX of the caller (scripts/test-windows), whose wineserver it leaves running.
 # Exit status 0 when every step held.
 set -euo pipefail
@@ -149,3 +151,21 @@ keys "echo typed-back" Enter
 wait_for 10 pane_has "typed-back" || fail "typed text is no longer echoed"
 pane | grep -qx "typed-back" || fail "the echo command did not run"
 echo "ok: the terminal kept its settings and echoes typed text"
+
+# --- Ctrl+C in the middle of a key read ends keepterm.exe, and the terminal again comes back as it
+# was. Port 1 has no server, so the dialog shows its error and waits for a key.
+rm -f "$work/stty.after"
+keys "clear; wine keepterm.exe; echo interrupted-ended; for i in \$(seq 50); do [ \"\$(stty -g)\" = \"\$(cat stty.before)\" ] && break; sleep 0.1; done; stty -g > stty.after" Enter
+wait_for 60 pane_has "Host IP address" || fail "keepterm.exe did not ask for the host again"
+keys Enter
+wait_for 30 pane_has "Host IP port" || fail "keepterm.exe did not ask for the port again"
+keys 1 Enter
+wait_for 60 pane_has 'Press "ENTER" to continue' || fail "keepterm.exe did not report the missing server"
+keys C-c
+# (after the prompt, on its line: the program ended before a line end)
+interrupted() { pane | grep -q 'interrupted-ended$'; }
+wait_for 30 interrupted || fail "Ctrl+C during a key read did not end keepterm.exe"
+wait_for 10 test -s "$work/stty.after" || fail "the terminal's settings could not be read after Ctrl+C"
+cmp -s "$work/stty.before" "$work/stty.after" ||
+  fail "the terminal's settings changed after Ctrl+C: $(cat "$work/stty.before") -> $(cat "$work/stty.after")"
+echo "ok: Ctrl+C during a key read ended keepterm.exe and the terminal kept its settings"
