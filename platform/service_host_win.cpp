@@ -1,12 +1,7 @@
 // The process as a service of the service control manager.
-//
-// The manager calls the service's main function with no context of ours, so it finds the body to
-// run through a file mapping named after the process (as the console stop handler finds its events)
-// rather than through a global: the mapping holds the address of the run's session, valid while the
-// dispatcher, which blocks the first thread, runs.
 #include <windows.h>
 
-#include <cstring>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -32,41 +27,10 @@ struct Session {
   bool ran = false;
 };
 
-std::wstring SessionMappingName() { return L"Local\\KeepService-" + std::to_wstring(::GetCurrentProcessId()); }
-
-// Publishes the session's address for the service's main function while it exists.
-class SessionMapping {
- public:
-  explicit SessionMapping(Session* session) {
-    mapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof session,
-                                    SessionMappingName().c_str());
-    if (mapping_ == nullptr) return;
-    void* view = ::MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, sizeof session);
-    if (view == nullptr) return;
-    std::memcpy(view, &session, sizeof session);
-    ::UnmapViewOfFile(view);
-  }
-  ~SessionMapping() {
-    if (mapping_ != nullptr) ::CloseHandle(mapping_);
-  }
-  SessionMapping(const SessionMapping&) = delete;
-  SessionMapping& operator=(const SessionMapping&) = delete;
-
- private:
-  HANDLE mapping_ = nullptr;
-};
-
-Session* FindSession() {
-  HANDLE mapping = ::OpenFileMappingW(FILE_MAP_READ, FALSE, SessionMappingName().c_str());
-  if (mapping == nullptr) return nullptr;
-  Session* session = nullptr;
-  if (const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof session); view != nullptr) {
-    std::memcpy(&session, view, sizeof session);
-    ::UnmapViewOfFile(view);
-  }
-  ::CloseHandle(mapping);
-  return session;
-}
+// The run's session while the dispatcher runs; the service's main function, which the manager calls
+// without any context of ours, finds it here (as the console stop handler finds its mode). One
+// dispatcher runs per process.
+std::atomic<Session*> running_session{nullptr};
 
 class ManagedHost final : public ServiceHost {
  public:
@@ -148,12 +112,15 @@ class ManagedHost final : public ServiceHost {
   int exit_status_ = 0;
 };
 
-void WINAPI ServiceMain(DWORD, LPWSTR*) {
-  Session* session = FindSession();
+void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
+  Session* session = running_session.load();
   if (session == nullptr) return;
   ManagedHost host;
+  // The manager passes the name the service was installed under, which is the one to register
+  // with; the table's name only matters when a process hosts several services.
+  const std::wstring name = argc > 0 && argv != nullptr && argv[0] != nullptr ? std::wstring(argv[0]) : session->name;
   // Without a status handle the manager cannot be told anything; it sees the service fail to start.
-  if (!host.Register(session->name)) return;
+  if (!host.Register(name)) return;
   host.ReportStarting();
   session->ran = true;
   session->status = (*session->body)(host);
@@ -165,11 +132,13 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 int RunServiceHost(std::string_view name, const std::function<int(ServiceHost&)>& body) {
   Session session{WideFromUtf8(name), &body, 0, false};
   {
-    SessionMapping published(&session);
+    running_session.store(&session);
     std::wstring table_name = session.name;
     SERVICE_TABLE_ENTRYW table[] = {{table_name.data(), &ServiceMain}, {nullptr, nullptr}};
     // Returns once the service has stopped; fails at once when the manager did not start us.
-    if (::StartServiceCtrlDispatcherW(table)) return session.ran ? session.status : kNotRun;
+    const bool dispatched = ::StartServiceCtrlDispatcherW(table) != 0;
+    running_session.store(nullptr);
+    if (dispatched) return session.ran ? session.status : kNotRun;
   }
   // Not started by the service manager (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), or it cannot be
   // reached: the body runs in the foreground, as without the manager.

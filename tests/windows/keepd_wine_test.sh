@@ -185,14 +185,7 @@ sleep 12
 [ "$(grep -c ran "$runs")" -eq 1 ] || fail "the shutdown script ran $(grep -c ran "$runs") times"
 echo "ok: the countdown ran the shutdown script exactly once"
 
-# --- as a service of the service manager, after the foreground server has gone. Opt-in
-# (KEEP_WINE_SERVICE_TEST=1): in the prefixes tried so far Wine's service dispatcher could not open
-# the started service's own handle ("failed to open service"; its own PlugPlay fails the same way),
-# so no service of ours could report to the manager there.
-if [ "${KEEP_WINE_SERVICE_TEST:-0}" != 1 ]; then
-  echo "SKIPPED: keepd.exe under Wine's service manager (set KEEP_WINE_SERVICE_TEST=1 to run it)"
-  exit 0
-fi
+# --- as a service of the service manager, after the foreground server has gone.
 kill "$keepd_pid"
 wait_for 30 bash -c "! kill -0 $keepd_pid 2>/dev/null" || fail "the foreground keepd.exe did not end"
 "$root/scripts/upsctl" "$control_port" set mains > /dev/null || fail "upsctl set mains failed"
