@@ -33,8 +33,17 @@ struct StartOptions {
 // start fails. Any thread.
 bool StartProgram(const std::string& program, std::string_view arguments, const StartOptions& options);
 
+// The file of the program `base` (a '/'-separated path without extension, relative to some folder)
+// as this system names it: "bin/notebox" stays as it is on POSIX and becomes "bin\\notebox.exe" on
+// Windows. Pure; any thread.
+std::string ProgramName(std::string_view base);
+
 // The extension of the scripts the system's command interpreter runs, dot included: ".sh" (/bin/sh)
 // on POSIX, ".bat" (cmd.exe) on Windows. A script the installation provides carries it.
 std::string_view ScriptExtension();
+
+// The file of the script `base` the same way, with ScriptExtension(): "script/system/lcldown.sh" on
+// POSIX, "script\\system\\lcldown.bat" on Windows. Pure; any thread.
+std::string ScriptName(std::string_view base);
 
 }  // namespace keep::platform

@@ -134,4 +134,8 @@ bool StartProgram(const std::string& program, std::string_view arguments, const 
 
 std::string_view ScriptExtension() { return ".sh"; }
 
+std::string ProgramName(std::string_view base) { return std::string(base); }
+
+std::string ScriptName(std::string_view base) { return std::string(base) + std::string(ScriptExtension()); }
+
 }  // namespace keep::platform

@@ -3,6 +3,7 @@
 // re-quoted here. Batch files go to the command interpreter, which alone can run them.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,5 +82,21 @@ bool StartProgram(const std::string& program, std::string_view arguments, const 
 
 // cmd.exe runs ".bat" files; anything else it would hand to the file's associated program.
 std::string_view ScriptExtension() { return ".bat"; }
+
+namespace {
+
+// The system's own folder separator, which is what its programs show and compare.
+std::string WindowsPath(std::string_view base) {
+  std::string name(base);
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
+}  // namespace
+
+// Programs carry their extension on Windows.
+std::string ProgramName(std::string_view base) { return WindowsPath(base) + ".exe"; }
+
+std::string ScriptName(std::string_view base) { return WindowsPath(base) + std::string(ScriptExtension()); }
 
 }  // namespace keep::platform

@@ -98,7 +98,7 @@ class Road {
     context_.Format = platform::FixedFormatSettings();
     context_.IsNT = platform::IsNT();
     info.EventLogReady = context_.IsNT;
-    info.LaunchedBy = kLaunchedByItself;
+    info.LaunchedBy = LaunchedByItself();
 
     const int settings_result = LoadSettings(context_.env.registry, context_.Setup);
     if (settings_result != kErrorOk) {
@@ -352,7 +352,7 @@ class Road {
     if (name == "$L_SHELL" && first.empty()) return "nothing: no program";
     if (name == "$L_SHELL") return "nothing: " + OneLine(first) + " is not a program file";
     if (name == "$POPUP") return "nothing: the note-box program is missing from bin/";
-    if (name == "$EMAIL") return "nothing: " + OneLine(context_.Setup.InstallPath + kMailOutProgram) + " is missing";
+    if (name == "$EMAIL") return "nothing: " + OneLine(context_.Setup.InstallPath + MailOutProgram()) + " is missing";
     if (name == "$MSLOG") return "nothing: the severity must be 0, 1 or 2 (or there is no system log)";
     return "nothing: not an action keepd knows, skipped";
   }

@@ -85,7 +85,7 @@ bool StartSequence(ServerContext& context) {
 
   context.IsNT = platform::IsNT();
   info.EventLogReady = context.IsNT;
-  info.LaunchedBy = context.IsNT && context.ServiceMode ? kLaunchedByServiceHost : kLaunchedByItself;
+  info.LaunchedBy = context.IsNT && context.ServiceMode ? LaunchedByServiceHost() : LaunchedByItself();
 
   const int settings_result = LoadSettings(context.env.registry, context.Setup);
   if (settings_result != kErrorInvalidSetup) {

@@ -11,6 +11,7 @@
 #include "platform/hive_registry.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
+#include "platform/service_host.h"
 #include "platform/signals.h"
 #include "platform/system_log.h"
 #include "server/core/command_switches.h"
@@ -56,19 +57,8 @@ void AskToStop(ServerContext& context, const std::shared_ptr<platform::Dialogs>&
   }).detach();
 }
 
-}  // namespace
-
-int RunServerProcess(const std::vector<std::string>& parameters) {
-  const CommandLine command = ParseCommandLine(parameters);
-  if (command.action == CommandLine::Action::kShowUsage) {
-    std::cout << UsageText();
-    return 0;
-  }
-  for (const std::string& ignored : command.ignored) {
-    std::cerr << "keepd: ignoring unknown switch \"" << ignored << "\" (keepd --help lists the switches)\n";
-  }
-  const ServerOptions& options = command.options;
-
+// The server from its configuration check to its stop; `host` is the service manager's view of it.
+int RunServer(const ServerOptions& options, platform::ServiceHost& host) {
   // Read once, so the hive checked, the hive used and the lock's folder cannot differ.
   const std::string hive_path = platform::HivePathFromEnvironment();
   std::unique_ptr<platform::Registry> registry = platform::OpenHiveFile(hive_path);
@@ -121,17 +111,39 @@ int RunServerProcess(const std::vector<std::string>& parameters) {
         }
       });
 
+  // A stop from the service manager takes the road of SIGTERM.
+  host.SetStopHandler([&loop, &context] { loop.Post([&context] { StopServer(context); }); });
   int status = kExitFailed;
   if (StartSequence(context)) {
+    host.ReportRunning();
     loop.Run();
     status = 0;
   }
+  host.SetStopHandler(nullptr);
   StopSequence(context);
   {
     std::lock_guard<std::mutex> lock(mailbox->mutex);
     mailbox->loop = nullptr;
   }
   return status;
+}
+
+}  // namespace
+
+int RunServerProcess(const std::vector<std::string>& parameters) {
+  const CommandLine command = ParseCommandLine(parameters);
+  if (command.action == CommandLine::Action::kShowUsage) {
+    std::cout << UsageText();
+    return 0;
+  }
+  for (const std::string& ignored : command.ignored) {
+    std::cerr << "keepd: ignoring unknown switch \"" << ignored << "\" (keepd --help lists the switches)\n";
+  }
+  const ServerOptions& options = command.options;
+  const auto body = [&options](platform::ServiceHost& host) { return RunServer(options, host); };
+  if (options.ServiceMode) return platform::RunServiceHost(kServiceName, body);
+  platform::ForegroundServiceHost foreground;
+  return body(foreground);
 }
 
 }  // namespace keep::server

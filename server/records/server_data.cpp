@@ -1,6 +1,12 @@
 #include "server/records/server_data.h"
 
+#include "platform/process.h"
+
 namespace keep::server {
+
+std::string LaunchedByServiceHost() { return platform::ProgramName("bin/svcrun"); }
+
+std::string LaunchedByItself() { return platform::ProgramName("bin/keepd"); }
 
 void ResetServerState(TServerData& data) {
   data.PollCounter = 0;

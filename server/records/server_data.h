@@ -10,9 +10,10 @@
 
 namespace keep::server {
 
-// The values of TServerInfo::LaunchedBy: the service host's program, or the server itself.
-inline constexpr char kLaunchedByServiceHost[] = "bin/svcrun";
-inline constexpr char kLaunchedByItself[] = "bin/keepd";
+// The values of TServerInfo::LaunchedBy: the service host's program, or the server itself, as the
+// system names their files ("bin/svcrun" on POSIX, "bin\\svcrun.exe" on Windows).
+std::string LaunchedByServiceHost();
+std::string LaunchedByItself();
 
 struct TServerInfo {
   bool ServerStarted = false;    // raises the "server started" event once

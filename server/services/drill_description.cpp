@@ -67,10 +67,10 @@ std::string SeverityText(platform::SystemLog::Severity severity) {
 
 std::vector<std::string> DescribeProgram(const DrillAct& act, const TSetupData& setup) {
   const std::string& path = act.program;
-  if (EndsWith(path, kNoteBoxProgram) || EndsWith(path, kSessionNoteBoxProgram)) {
+  if (EndsWith(path, NoteBoxProgram()) || EndsWith(path, SessionNoteBoxProgram())) {
     return {"pop-up: " + OneLine(NoteBoxText(act.text)), Started(act, act.text)};
   }
-  if (EndsWith(path, kMailOutProgram)) {
+  if (EndsWith(path, MailOutProgram())) {
     return {"e-mail: " + Started(act, HidePassword(act.text, setup.EmailSetup))};
   }
   if (path == setup.InstallPath + ShutdownScript()) {

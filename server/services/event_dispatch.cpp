@@ -109,7 +109,7 @@ void PopupAction(EventCall& call) {
   std::string text = call.Message();
   // Newer systems stamp their notifications themselves.
   if (!context.IsVistaOrLater) text = call.TimeStamp() + kStampSeparator + text;
-  if (context.Server.Info.LaunchedBy == kLaunchedByServiceHost && IsMessengerRunning()) {
+  if (context.Server.Info.LaunchedBy == LaunchedByServiceHost() && IsMessengerRunning()) {
     // A service has no desktop of its own to show the box on.
     NetSend(call.Field(1), platform::ComputerName(), text);
   } else if (context.IsVistaOrLater) {
@@ -143,7 +143,7 @@ void EmailAction(EventCall& call) {
   // or "^" out of the server name, login or password.
   const std::string line =
       BuildMailArguments(context.Setup.EmailSetup, call.Field(1), kMailSubject, call.TimeStamp(), call.Message());
-  RunProgram(context, false, context.Setup.InstallPath + kMailOutProgram, line);
+  RunProgram(context, false, context.Setup.InstallPath + MailOutProgram(), line);
 }
 
 void SystemLogAction(EventCall& call) {

@@ -7,6 +7,7 @@
 #include "common/ini_file.h"
 #include "common/text_lists.h"
 #include "platform/dialogs.h"
+#include "platform/process.h"
 #include "platform/services.h"
 
 namespace keep::server {
@@ -27,6 +28,12 @@ std::string NoteBoxArguments(std::string_view text, int icon) {
 
 }  // namespace
 
+std::string NoteBoxProgram() { return platform::ProgramName("bin/notebox"); }
+
+std::string SessionNoteBoxProgram() { return platform::ProgramName("bin/VNoteBox"); }
+
+std::string MailOutProgram() { return platform::ProgramName("bin/mailout"); }
+
 int ShowMessageBox(const ServerContext& context, std::string_view text, int flags) {
   // Task-modal always: the server has no window of its own to own the box.
   return context.env.dialogs.ShowMessageBox(kMessageCaption, text, flags | platform::kMbTaskModal);
@@ -42,12 +49,12 @@ bool AskQuestion(const ServerContext& context, const std::string& language_file,
 }
 
 bool ShowNoteBox(const ServerContext& context, std::string_view text, int icon) {
-  return context.env.start_program(context.Setup.InstallPath + kNoteBoxProgram, NoteBoxArguments(text, icon),
+  return context.env.start_program(context.Setup.InstallPath + NoteBoxProgram(), NoteBoxArguments(text, icon),
                                    platform::StartOptions{});
 }
 
 bool ShowNoteBoxInSession(const ServerContext& context, std::string_view text, int icon) {
-  return StartForUser(context, context.Setup.InstallPath + kSessionNoteBoxProgram,
+  return StartForUser(context, context.Setup.InstallPath + SessionNoteBoxProgram(),
                       "/T:0 " + NoteBoxArguments(text, icon), kShowDefault);
 }
 

@@ -13,10 +13,11 @@
 namespace keep::server {
 
 inline constexpr char kMessageCaption[] = "Voltrena";
-// Companion programs, relative to the installation folder.
-inline constexpr char kNoteBoxProgram[] = "bin/notebox";
-inline constexpr char kSessionNoteBoxProgram[] = "bin/VNoteBox";
-inline constexpr char kMailOutProgram[] = "bin/mailout";
+// Companion programs, relative to the installation folder, as the system names their files
+// ("bin/notebox" on POSIX, "bin\\notebox.exe" on Windows).
+std::string NoteBoxProgram();
+std::string SessionNoteBoxProgram();
+std::string MailOutProgram();
 
 // Window show states of a started program: hidden, and the program's default.
 inline constexpr int kShowHidden = 0;

@@ -23,7 +23,7 @@ constexpr char kNoRestart[] = "@";
 
 }  // namespace
 
-std::string ShutdownScript() { return "script/system/lcldown" + std::string(platform::ScriptExtension()); }
+std::string ShutdownScript() { return platform::ScriptName("script/system/lcldown"); }
 
 int64_t ScriptWaitLimitMs(const TSetupData& setup) {
   int64_t limit = RemoteTimeoutMs(setup);

@@ -4,7 +4,10 @@
 # (default build/plain) on loopback. The settings go into the prefix's registry, the installation
 # into a temporary folder. Shows that keepd.exe /SRV identifies the UPS, answers a client, refuses a
 # second instance, logs a mains failure and, when the countdown ends, runs the shutdown script
-# exactly once; without settings it names the missing registry key.
+# exactly once; without settings it names the missing registry key. Then keepd.exe as a service of
+# Wine's service manager: started by "sc start", it identifies the UPS, answers a client and is
+# RUNNING; "sc stop" ends it the way SIGTERM ends keepd on Linux ("Server stopping" in the log), the
+# process is gone and the service STOPPED.
 # Uses the WINEPREFIX of the caller (scripts/test-windows), whose wineserver it leaves running;
 # removes its registry keys, processes and files on the way out. Exit status 0 when every step held.
 set -euo pipefail
@@ -19,8 +22,11 @@ work="$(mktemp -d /tmp/keepd-wine.XXXXXX)"
 install="$work/install"
 pids=()
 settings_root='HKEY_LOCAL_MACHINE\Software\Corvane'
+service="keepd-test-$$"
 
 cleanup() {
+  timeout 60 wine sc stop "$service" >/dev/null 2>&1 || true
+  timeout 60 wine sc delete "$service" >/dev/null 2>&1 || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   timeout 60 wine reg delete "$settings_root" /f >/dev/null 2>&1 || true
@@ -49,6 +55,11 @@ wait_for() {
 }
 
 log_has() { grep -q -- "$1" "$install/data/ups_log.txt" 2>/dev/null; }
+# log_since LINE TEXT: TEXT is in the log at or after line LINE.
+log_since() { tail -n "+$1" "$install/data/ups_log.txt" 2>/dev/null | grep -q -- "$2"; }
+service_state() { timeout 60 wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -q "STATE.*$1"; }
+# keepd.exe processes of this installation: Wine shows them with their Windows path.
+keepd_count() { pgrep -fc "$(basename "$work")" || true; }
 
 # A Windows path of a Linux one: Wine maps the root folder to drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -173,3 +184,36 @@ wait_for 60 test -s "$runs" || fail "the shutdown script did not run"
 sleep 12
 [ "$(grep -c ran "$runs")" -eq 1 ] || fail "the shutdown script ran $(grep -c ran "$runs") times"
 echo "ok: the countdown ran the shutdown script exactly once"
+
+# --- as a service of the service manager, after the foreground server has gone.
+kill "$keepd_pid"
+wait_for 30 bash -c "! kill -0 $keepd_pid 2>/dev/null" || fail "the foreground keepd.exe did not end"
+"$root/scripts/upsctl" "$control_port" set mains > /dev/null || fail "upsctl set mains failed"
+start_line=$(($(wc -l < "$install/data/ups_log.txt") + 1))
+timeout 60 wine sc create "$service" binPath= "$(windows_path "$install/bin/keepd.exe") /SRV" > "$work/sc.out" 2>&1 ||
+  fail "sc create failed: $(cat "$work/sc.out")"
+# Wine's manager refuses starts while it still starts the prefix's own services after boot.
+sc_start() { timeout 60 wine sc start "$service" > "$work/sc.out" 2>&1; }
+wait_for 180 sc_start || fail "sc start failed: $(cat "$work/sc.out")"
+wait_for 60 log_since "$start_line" "UPS identified" || fail "the keepd service did not identify the UPS"
+echo "ok: the keepd service identified the UPS"
+wait_for 30 service_state RUNNING || fail "sc query: $(timeout 60 wine sc query "$service" 2>&1)"
+echo "ok: sc query says RUNNING"
+answer=""
+for _ in $(seq 50); do
+  answer="$(status_answer "$keepd_port" 2>/dev/null || true)"
+  [ -n "$answer" ] && break
+  sleep 0.3
+done
+[[ "$answer" == AD849735F800* ]] || fail "the keepd service answered \"$answer\""
+echo "ok: the keepd service answered the status request"
+[ "$(keepd_count)" -ge 1 ] || fail "no keepd.exe process of the installation is seen"
+
+timeout 60 wine sc stop "$service" > "$work/sc.out" 2>&1 || fail "sc stop failed: $(cat "$work/sc.out")"
+wait_for 30 service_state STOPPED || fail "not STOPPED: $(timeout 60 wine sc query "$service" 2>&1)"
+wait_for 30 test "$(keepd_count)" -eq 0 || fail "keepd.exe still runs after sc stop"
+log_since "$start_line" "Server stopping" || fail "the log shows no clean stop"
+echo "ok: sc stop ended the service cleanly (Server stopping logged, process gone, STOPPED)"
+timeout 60 wine sc delete "$service" > "$work/sc.out" 2>&1 || fail "sc delete failed: $(cat "$work/sc.out")"
+service_state "" && fail "the service is still registered"
+echo "ok: the service was deleted"
