@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text_lists.h"
 #include "server/records/server_data.h"
 #include "server/records/setup_data.h"
 #include "server/ups/megatec_driver.h"
@@ -58,7 +59,10 @@ void CheckStored(const keep::server::TUpsData& ups, const std::string& head, con
     Check(ups.Battery.Voltage == "&" || ups.Battery.Voltage == "@" || IsIntegerText(ups.Battery.Voltage));
     Check(ups.Main.Temperature.find_first_of(".,") == std::string::npos);
   } else if (head == "I") {
-    Check(!ups.Info.FirmwareVersion.empty() && ups.Info.FirmwareVersion.find(' ') == std::string::npos);
+    // Blanks may stand inside ("V 1.2" read by its columns), never at either end; never the line's end.
+    const std::string& version = ups.Info.FirmwareVersion;
+    Check(!version.empty() && !keep::IsBlankOrControl(version.front()) && !keep::IsBlankOrControl(version.back()));
+    Check(version.find('\r') == std::string::npos);
   }
 }
 
