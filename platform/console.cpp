@@ -165,6 +165,26 @@ std::optional<KeyPress> DecodeKeySequence(std::string_view bytes, size_t* used) 
   return KeyPress{bytes[1], 0};
 }
 
+std::optional<std::string> TakeBufferedLine(std::string* buffer, bool ended) {
+  size_t end = buffer->find('\n');
+  size_t skip = 1;
+  if (end == std::string::npos) {
+    if (buffer->size() >= kConsoleLineLimit) {
+      end = kConsoleLineLimit;
+      skip = 0;
+    } else if (ended && !buffer->empty()) {
+      end = buffer->size();
+      skip = 0;
+    } else {
+      return std::nullopt;
+    }
+  }
+  std::string line = buffer->substr(0, end);
+  buffer->erase(0, end + skip);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 bool LocaleIsUtf8(std::string_view lc_all, std::string_view lc_ctype, std::string_view lang) {
   for (std::string_view name : {lc_all, lc_ctype, lang}) {
     if (!name.empty()) return ContainsUtf8Name(name);

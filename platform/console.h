@@ -53,6 +53,14 @@ constexpr int ExtendedKeyCode(int scan, int modifiers) { return 256 * (1 + modif
 // knows: those bytes are to be skipped.
 std::optional<KeyPress> DecodeKeySequence(std::string_view bytes, size_t* used);
 
+// A "line" without line end is cut at this length, so endless input cannot take all memory.
+inline constexpr size_t kConsoleLineLimit = 64 * 1024;
+
+// Takes the first whole line (without LF, and a CR before it) off the front of `buffer`; when
+// `ended` (no more input will come) also a last line without line end. A line without line end
+// that reaches kConsoleLineLimit is cut there. Empty when no line is complete yet.
+std::optional<std::string> TakeBufferedLine(std::string* buffer, bool ended);
+
 // Whether the locale named by the environment's LC_ALL, LC_CTYPE and LANG (the first one that is
 // not empty wins, as the C library decides) uses UTF-8.
 bool LocaleIsUtf8(std::string_view lc_all, std::string_view lc_ctype, std::string_view lang);

@@ -19,8 +19,6 @@ namespace {
 constexpr int kPollStepMs = 100;
 // How long the rest of a control sequence may lag behind its ESC before ESC counts as a key.
 constexpr int kSequenceGapMs = 50;
-// A "line" without line end is cut here, so endless input cannot take all memory.
-constexpr size_t kLineLimit = 64 * 1024;
 
 // The mode to restore when a signal ends the process in the middle of a key read. A signal
 // handler can only reach it through static storage; one terminal is in raw mode at a time.
@@ -170,26 +168,7 @@ class PosixTerminal : public Terminal {
     }
   }
 
-  // The first whole line of the buffer; at the end of input also a last unterminated one.
-  std::optional<std::string> TakeLine() {
-    size_t end = buffer_.find('\n');
-    size_t skip = 1;
-    if (end == std::string::npos) {
-      if (buffer_.size() >= kLineLimit) {
-        end = kLineLimit;
-        skip = 0;
-      } else if (ended_ && !buffer_.empty()) {
-        end = buffer_.size();
-        skip = 0;
-      } else {
-        return std::nullopt;
-      }
-    }
-    std::string line = buffer_.substr(0, end);
-    buffer_.erase(0, end + skip);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-  }
+  std::optional<std::string> TakeLine() { return TakeBufferedLine(&buffer_, ended_); }
 
   const int in_fd_;
   const int out_fd_;

@@ -19,8 +19,6 @@ constexpr DWORD kWaitStepMs = 100;
 constexpr DWORD kPipeStepMs = 20;
 // How long the rest of a control sequence may lag behind its ESC (input that is not a console).
 constexpr DWORD kSequenceGapMs = 50;
-// A "line" without line end is cut here, so endless input cannot take all memory.
-constexpr size_t kLineLimit = 64 * 1024;
 // WriteConsoleW is given the text in pieces of at most this many UTF-16 units.
 constexpr size_t kWritePiece = 8192;
 
@@ -259,26 +257,7 @@ class WindowsTerminal : public Terminal {
     }
   }
 
-  // The first whole line of the buffer; at the end of input also a last unterminated one.
-  std::optional<std::string> TakeLine() {
-    size_t end = buffer_.find('\n');
-    size_t skip = 1;
-    if (end == std::string::npos) {
-      if (buffer_.size() >= kLineLimit) {
-        end = kLineLimit;
-        skip = 0;
-      } else if (ended_ && !buffer_.empty()) {
-        end = buffer_.size();
-        skip = 0;
-      } else {
-        return std::nullopt;
-      }
-    }
-    std::string line = buffer_.substr(0, end);
-    buffer_.erase(0, end + skip);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-  }
+  std::optional<std::string> TakeLine() { return TakeBufferedLine(&buffer_, ended_); }
 
   // The text is in the console's output code page: UTF-8, or the OEM page whose byte 248 is the
   // degree sign. Either way the console gets it as UTF-16, which it shows whatever its font.

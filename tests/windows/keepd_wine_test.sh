@@ -12,6 +12,7 @@
 # removes its registry keys, processes and files on the way out. Exit status 0 when every step held.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$root/tests/windows/lib.sh"
 win_build="$(cd "${1:-$root/build/win}" && pwd)"
 plain_build="$(cd "${2:-$root/build/plain}" && pwd)"
 upssim="$plain_build/tools/upssim"
@@ -44,15 +45,6 @@ fail() {
   exit 1
 }
 
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when the time runs out first.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -ge "$deadline" ] && return 1
-    sleep 0.2
-  done
-}
 
 log_has() { grep -q -- "$1" "$install/data/ups_log.txt" 2>/dev/null; }
 # log_since LINE TEXT: TEXT is in the log at or after line LINE.
@@ -64,23 +56,6 @@ keepd_count() { pgrep -fc "$(basename "$work")" || true; }
 # A Windows path of a Linux one: Wine maps the root folder to drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# A port nobody listens on now, below the range the system hands out to outgoing connections, so
-# no client socket can take it before keepd.exe binds it.
-free_port() {
-  python3 - <<'PY'
-import random, socket
-low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
-for _ in range(100):
-    port = random.randrange(20000, low)
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-        except OSError:
-            continue
-    print(port)
-    break
-PY
-}
 
 # The status request every client sends, scrambled; its answer starts with the same bytes.
 status_answer() {

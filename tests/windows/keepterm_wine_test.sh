@@ -11,6 +11,7 @@
 # Exit status 0 when every step held.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$root/tests/windows/lib.sh"
 win_build="$(cd "${1:-$root/build/win}" && pwd)"
 plain_build="$(cd "${2:-$root/build/plain}" && pwd)"
 : "${WINEPREFIX:?set WINEPREFIX to the Wine prefix to use}"
@@ -44,36 +45,10 @@ fail() {
   exit 1
 }
 
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when the time runs out first.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -ge "$deadline" ] && return 1
-    sleep 0.2
-  done
-}
 
 pane_has() { pane | grep -qF -- "$1"; }
 keys() { tmux -S "$tmux_socket" send-keys -t keepterm "$@"; }
 
-# A port nobody listens on now, below the range the system hands out to outgoing connections, so
-# no client socket can take it before keepd binds it.
-free_port() {
-  python3 - <<'PY'
-import random, socket
-low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
-for _ in range(100):
-    port = random.randrange(20000, low)
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-        except OSError:
-            continue
-    print(port)
-    break
-PY
-}
 
 # --- the simulator and keepd, natively, on their own hive and installation
 "$plain_build/tools/upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
