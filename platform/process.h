@@ -17,6 +17,11 @@ namespace keep::platform {
 // thread; never fails.
 std::vector<std::string> SplitCommandLine(std::string_view text);
 
+// The words the program was started with, after its own name, in UTF-8. On Windows the C runtime's
+// argv is in the ANSI code page, which loses what it cannot hold; the words are split again from
+// the wide command line. Elsewhere they are argv as is.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 struct StartOptions {
   bool wait = false;    // wait for the program to end (without time limit)
   bool hidden = false;  // no window (POSIX: standard input from /dev/null)

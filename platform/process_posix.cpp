@@ -96,6 +96,11 @@ class SpawnSetup {
 
 }  // namespace
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  if (argc < 1 || argv == nullptr) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 bool StartProgram(const std::string& program, std::string_view arguments, const StartOptions& options) {
   if (program.empty() || HasNul(program)) return false;
   struct stat info;

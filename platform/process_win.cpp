@@ -37,6 +37,21 @@ std::wstring CommandInterpreter() {
 
 }  // namespace
 
+std::vector<std::string> ProgramArguments(int, char**) {
+  const std::string line = Utf8FromWide(::GetCommandLineW());
+  // The program's name ends at the next quote when it starts with one, else at the first blank;
+  // backslashes in it are never escapes.
+  size_t end = 0;
+  if (!line.empty() && line[0] == '"') {
+    end = line.find('"', 1);
+    end = end == std::string::npos ? line.size() : end + 1;
+  } else {
+    end = line.find_first_of(" \t");
+    if (end == std::string::npos) end = line.size();
+  }
+  return SplitCommandLine(std::string_view(line).substr(end));
+}
+
 bool StartProgram(const std::string& program, std::string_view arguments, const StartOptions& options) {
   // A quote in the path could not be written inside the quotes that keep its blanks together.
   if (program.empty() || HasNul(program) || HasNul(arguments) || program.find('"') != std::string::npos) {

@@ -13,6 +13,7 @@
 #include "companions/mailout/mail_message.h"
 #include "companions/mailout/mail_words.h"
 #include "companions/mailout/smtp_sender.h"
+#include "platform/process.h"
 #include "platform/system_log.h"
 
 namespace {
@@ -31,7 +32,8 @@ int Fail(keep::platform::SystemLog& log, const std::string& reason, int status) 
 int main(int argc, char** argv) {
   using namespace keep::mailout;
   const auto log = keep::platform::SystemLog::Create("mailout");
-  const std::vector<std::string_view> words(argv + 1, argv + argc);
+  const std::vector<std::string> arguments = keep::platform::ProgramArguments(argc, argv);
+  const std::vector<std::string_view> words(arguments.begin(), arguments.end());
   const ParsedWords parsed = ParseMailWords(words);
   if (!parsed.error.empty()) return Fail(*log, "mail not sent: " + parsed.error, 2);
   const MailRequest& request = parsed.request;

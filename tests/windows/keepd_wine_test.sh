@@ -3,7 +3,7 @@
 # (default build/win) end to end under Wine, against the native UPS simulator of the Linux build
 # (default build/plain) on loopback. The settings go into the prefix's registry, the installation
 # into a temporary folder. Shows that keepd.exe /SRV identifies the UPS, answers a client, refuses a
-# second instance, logs a mains failure and, when the countdown ends, runs the shutdown script
+# second instance, logs a mains failure, mails it through the real mailout.exe and, when the countdown ends, runs the shutdown script
 # exactly once; without settings it names the missing registry key. Then keepd.exe as a service of
 # Wine's service manager: started by "sc start", it identifies the UPS, answers a client and is
 # RUNNING; "sc stop" ends it the way SIGTERM ends keepd on Linux ("Server stopping" in the log), the
@@ -51,7 +51,8 @@ log_has() { grep -q -- "$1" "$install/data/ups_log.txt" 2>/dev/null; }
 log_since() { tail -n "+$1" "$install/data/ups_log.txt" 2>/dev/null | grep -q -- "$2"; }
 service_state() { timeout 60 wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -q "STATE.*$1"; }
 # keepd.exe processes of this installation: Wine shows them with their Windows path.
-keepd_count() { pgrep -fc "$(basename "$work")" || true; }
+keepd_count() { pgrep -fc "$(basename "$work").*keepd\.exe" || true; }
+keepd_gone() { [ "$(keepd_count)" -eq 0 ]; }
 
 # A Windows path of a Linux one: Wine maps the root folder to drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -73,6 +74,17 @@ with socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5) as s:
 PY
 }
 
+# --- the mail server event 6 mails to (skipped where Debian's python3-aiosmtpd is missing)
+mail="$work/mail"
+mkdir -p "$mail"
+mail_port=0
+if /usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null; then
+  /usr/bin/python3 "$root/tests/companions/smtp_sink.py" "$mail" ups unused > "$work/sink.out" 2>&1 &
+  pids+=($!)
+  wait_for 10 grep -q '^port ' "$work/sink.out" || fail "the SMTP sink did not start"
+  mail_port="$(sed -n 's/^port //p' "$work/sink.out")"
+fi
+
 # --- the simulator, natively, with a control port for changing the mains state
 "$upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
 pids+=($!)
@@ -88,6 +100,9 @@ mkdir -p "$install"
 cp -R "$root/dist/." "$install/"
 mkdir -p "$install/bin" "$install/data" "$install/srvtemp"
 cp "$win_build/server/keepd.exe" "$install/bin/keepd.exe"
+# The real companions, by their Windows names: event 6 below shows its note and mails it.
+cp "$win_build/companions/notebox/notebox.exe" "$win_build/companions/notebox/VNoteBox.exe" \
+  "$win_build/companions/mailout/mailout.exe" "$install/bin/"
 cp "$plain_build/upsdb.ups" "$install/bin/upsdb.ups"
 # The shutdown script as Windows runs it (through cmd.exe): one that appends a line per run.
 runs="$work/shutdown-runs.txt"
@@ -102,9 +117,11 @@ install_value="${install_value//\\/\\\\\\\\}"
   sed -e "s|^\"InstallPath\"=.*|\"InstallPath\"=\"$install_value\"|" \
       -e "s|^\"SrvListenPort\"=.*|\"SrvListenPort\"=dword:$(printf %08x "$keepd_port")|" \
       -e "s|^\"UpsFixedTime\"=.*|\"UpsFixedTime\"=dword:00000005|" \
+      -e "s|^\"Event6\"=.*|\"Event6\"=\"6\|\$LOG\|\$POPUP\|\$EMAIL,ops@example.org\"|" \
       "$root/dist/config/registry.reg"
   printf '"UpsModelName"="%s"\n"UpsManType"=dword:00000002\n"UpsNetCardAddress"="127.0.0.1:%s"\n' \
     "$model" "$ups_port"
+  printf '"EmailServer"="127.0.0.1"\n"EmailPort"=dword:%08x\n"EmailSender"="ups@example.org"\n' "$mail_port"
 } > "$work/settings.reg"
 timeout 60 wine reg delete "$settings_root" /f >/dev/null 2>&1 || true
 
@@ -154,6 +171,19 @@ echo "ok: a second keepd.exe refused to start"
 "$root/scripts/upsctl" "$control_port" set battery > /dev/null || fail "upsctl set battery failed"
 wait_for 30 log_has "Mains power failure" || fail "the mains failure did not reach the log"
 echo "ok: the mains failure reached the log"
+# The note box companion inherits keepd.exe's standard error, where headless Wine's box goes.
+wait_for 30 grep -q "^Voltrena: Power failure on " "$work/keepd.err" || fail "event 6 showed no note"
+echo "ok: event 6's note was shown through the note box companion"
+if [ "$mail_port" -ne 0 ]; then
+  # Sent by bin\mailout.exe, which keepd.exe started by that name with the mail words of event 6.
+  wait_for 30 test -f "$mail/1.eml" || fail "event 6's mail did not arrive"
+  grep -q "^to ops@example.org$" "$mail/1.txt" || fail "event 6's mail went to: $(cat "$mail/1.txt")"
+  grep -q "Power failure on .*The computer is running on battery" <(tr -d '\r' < "$mail/1.eml" | tr '\n' ' ') ||
+    fail "event 6's mail says: $(cat "$mail/1.eml")"
+  echo "ok: event 6's mail arrived through mailout.exe"
+else
+  echo "SKIPPED: event 6's mail (python3-aiosmtpd is not installed)"
+fi
 wait_for 60 test -s "$runs" || fail "the shutdown script did not run"
 # Long enough for the countdown to have repeated itself several times had it not stopped.
 sleep 12
@@ -186,7 +216,7 @@ echo "ok: the keepd service answered the status request"
 
 timeout 60 wine sc stop "$service" > "$work/sc.out" 2>&1 || fail "sc stop failed: $(cat "$work/sc.out")"
 wait_for 30 service_state STOPPED || fail "not STOPPED: $(timeout 60 wine sc query "$service" 2>&1)"
-wait_for 30 test "$(keepd_count)" -eq 0 || fail "keepd.exe still runs after sc stop"
+wait_for 30 keepd_gone || fail "keepd.exe still runs after sc stop: $(pgrep -fa "$(basename "$work")")"
 log_since "$start_line" "Server stopping" || fail "the log shows no clean stop"
 echo "ok: sc stop ended the service cleanly (Server stopping logged, process gone, STOPPED)"
 timeout 60 wine sc delete "$service" > "$work/sc.out" 2>&1 || fail "sc delete failed: $(cat "$work/sc.out")"
