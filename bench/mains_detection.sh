@@ -6,6 +6,7 @@
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$(dirname "$0")/../scripts/lib/install-tree.sh"
+source "$(dirname "$0")/../scripts/lib/run-dir.sh"
 build="$(cd "${1:-$KEEP_ROOT/build/plain}" && pwd)"
 trials="${2:-10}"
 tool="$KEEP_ROOT/build/plain/bench/detection_bench"
@@ -13,19 +14,8 @@ tool="$KEEP_ROOT/build/plain/bench/detection_bench"
   echo "build $build and $KEEP_ROOT/build/plain first" >&2
   exit 1
 }
-work="$(mktemp -d /tmp/mains-detection.XXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-"$build/tools/upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^READY' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
-ups_port="$(sed -n 's/^TCP //p' "$work/sim.out")"
-control_port="$(sed -n 's/^CONTROL //p' "$work/sim.out")"
+keep_run_dir mains-detection
+keep_start_upssim "$build/tools/upssim" 1 || { echo "upssim did not start" >&2; exit 1; }
 keepd_port=25772
 keep_install_tree "$build" "$work/install" "$work/registry.reg" \
   "\"UpsManType\"=dword:00000002

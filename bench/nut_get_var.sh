@@ -7,6 +7,7 @@
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$(dirname "$0")/../scripts/lib/install-tree.sh"
+source "$(dirname "$0")/../scripts/lib/run-dir.sh"
 tool_source="${1:?usage: bench/nut_get_var.sh NUTBENCH_C [BUILD-DIR] [SECONDS]}"
 build="$(cd "${2:-$KEEP_ROOT/build/plain}" && pwd)"
 seconds="${3:-5}"
@@ -14,19 +15,9 @@ seconds="${3:-5}"
   echo "build $build first" >&2
   exit 1
 }
-work="$(mktemp -d /tmp/nut-get-var.XXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+keep_run_dir nut-get-var
 cc -O2 -Wall -o "$work/nutbench" "$tool_source"
-"$build/tools/upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^READY' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
-ups_port="$(sed -n 's/^TCP //p' "$work/sim.out")"
+keep_start_upssim "$build/tools/upssim" 1 || { echo "upssim did not start" >&2; exit 1; }
 keepd_port=25773
 nut_port=25774
 keep_install_tree "$build" "$work/install" "$work/registry.reg" \

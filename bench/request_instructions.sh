@@ -9,6 +9,7 @@
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$(dirname "$0")/../scripts/lib/install-tree.sh"
+source "$(dirname "$0")/../scripts/lib/run-dir.sh"
 tool_source="${1:?usage: bench/request_instructions.sh NUTBENCH_C [BUILD-DIR] [CLIENTS]}"
 build="$(cd "${2:-$KEEP_ROOT/build/plain}" && pwd)"
 clients="${3:-10}"
@@ -17,19 +18,9 @@ clients="${3:-10}"
   exit 1
 }
 keep_require_packages valgrind
-work="$(mktemp -d /tmp/request-instructions.XXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+keep_run_dir request-instructions
 cc -O2 -Wall -o "$work/nutbench" "$tool_source"
-"$build/tools/upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2> "$work/sim.err" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^READY' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
-ups_port="$(sed -n 's/^TCP //p' "$work/sim.out")"
+keep_start_upssim "$build/tools/upssim" 1 || { echo "upssim did not start" >&2; exit 1; }
 keepd_port=25775
 keep_install_tree "$build" "$work/install" "$work/registry.reg" \
   "\"UpsManType\"=dword:00000002

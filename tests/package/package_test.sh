@@ -6,14 +6,8 @@
 set -euo pipefail
 build="$1"
 source_dir="$2"
-work="$(mktemp -d /tmp/keep-package.XXXXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$source_dir/scripts/lib/run-dir.sh"
+keep_run_dir keep-package
 fail() {
   echo "FAIL: $*" >&2
   for f in "$work"/keepd.err "$root"/var/lib/voltrena/data/ups_log.txt; do
@@ -82,11 +76,7 @@ cat > "$root/etc/voltrena/script/system/lcldown.sh" <<SCRIPT
 echo "shutdown \$*" >> "$work/shutdowns"
 SCRIPT
 snapshot > "$work/usr.before"
-"$build/tools/upssim" --protocol 1 --tcp 0 --control 0 > "$work/sim.out" 2>&1 &
-pids+=($!)
-wait_for 10 "$work/sim.out" READY || fail "upssim did not start"
-ups_port="$(sed -n 's/^TCP //p' "$work/sim.out")"
-control_port="$(sed -n 's/^CONTROL //p' "$work/sim.out")"
+keep_start_upssim "$build/tools/upssim" 1 || fail "upssim did not start: $(cat "$work/sim.err")"
 client_port=$((20000 + $$ % 20000))
 # The shipped hive, pointed at the unpacked tree, with a UPS and a short countdown (8 s, not 300).
 mkdir -p "$work/etc"

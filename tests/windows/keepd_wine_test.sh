@@ -74,6 +74,17 @@ with socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5) as s:
 PY
 }
 
+# The first answer within about 15 s: a server just started may not listen yet.
+first_status_answer() {
+  local answer="" _
+  for _ in $(seq 50); do
+    answer="$(status_answer "$1" 2>/dev/null || true)"
+    [ -n "$answer" ] && break
+    sleep 0.3
+  done
+  printf '%s' "$answer"
+}
+
 # --- the mail server event 6 mails to (skipped where Debian's python3-aiosmtpd is missing)
 mail="$work/mail"
 mkdir -p "$mail"
@@ -146,12 +157,7 @@ pids+=($keepd_pid)
 wait_for 60 log_has "UPS identified" || fail "keepd.exe did not identify the UPS"
 echo "ok: keepd.exe identified the UPS"
 
-answer=""
-for _ in $(seq 50); do
-  answer="$(status_answer "$keepd_port" 2>/dev/null || true)"
-  [ -n "$answer" ] && break
-  sleep 0.3
-done
+answer="$(first_status_answer "$keepd_port")"
 [[ "$answer" == AD849735F800* ]] || fail "status request answered \"$answer\""
 echo "ok: keepd.exe answered the status request"
 
@@ -204,12 +210,7 @@ wait_for 60 log_since "$start_line" "UPS identified" || fail "the keepd service 
 echo "ok: the keepd service identified the UPS"
 wait_for 30 service_state RUNNING || fail "sc query: $(timeout 60 wine sc query "$service" 2>&1)"
 echo "ok: sc query says RUNNING"
-answer=""
-for _ in $(seq 50); do
-  answer="$(status_answer "$keepd_port" 2>/dev/null || true)"
-  [ -n "$answer" ] && break
-  sleep 0.3
-done
+answer="$(first_status_answer "$keepd_port")"
 [[ "$answer" == AD849735F800* ]] || fail "the keepd service answered \"$answer\""
 echo "ok: the keepd service answered the status request"
 [ "$(keepd_count)" -ge 1 ] || fail "no keepd.exe process of the installation is seen"

@@ -48,6 +48,10 @@ fail() {
 
 pane_has() { pane | grep -qF -- "$1"; }
 keys() { tmux -S "$tmux_socket" send-keys -t keepterm "$@"; }
+# Wine's console puts the terminal into raw mode a moment after its program started, maybe after the
+# first prompt shows; a key typed before that is cooked by the terminal (ENTER arrives as Ctrl+J).
+# The shell set cooked mode to start the program, so raw mode now is Wine's.
+console_raw() { stty -F "$(tmux -S "$tmux_socket" display -p -t keepterm '#{pane_tty}')" -a | grep -q -- "-icanon"; }
 
 
 # --- the simulator and keepd, natively, on their own hive and installation
@@ -83,6 +87,7 @@ keys "wine keepterm.exe; echo keepterm-ended-\$?; for i in \$(seq 50); do [ \"\$
 
 # The dialog: ENTER takes the default host, then the port, then the menus: 2 (read) and 2 (main data).
 wait_for 60 pane_has "Host IP address" || fail "keepterm.exe did not ask for the host"
+wait_for 10 console_raw || fail "Wine's console did not take the terminal"
 keys Enter
 wait_for 30 pane_has "Host IP port" || fail "keepterm.exe did not ask for the port"
 keys "$keepd_port" Enter
@@ -132,6 +137,7 @@ echo "ok: the terminal kept its settings and echoes typed text"
 rm -f "$work/stty.after"
 keys "clear; wine keepterm.exe; echo interrupted-ended; for i in \$(seq 50); do [ \"\$(stty -g)\" = \"\$(cat stty.before)\" ] && break; sleep 0.1; done; stty -g > stty.after" Enter
 wait_for 60 pane_has "Host IP address" || fail "keepterm.exe did not ask for the host again"
+wait_for 10 console_raw || fail "Wine's console did not take the terminal again"
 keys Enter
 wait_for 30 pane_has "Host IP port" || fail "keepterm.exe did not ask for the port again"
 keys 1 Enter
